@@ -1,0 +1,66 @@
+#pragma once
+
+#include "engine/records.hpp"
+#include "platform/file_manager.hpp"
+#include "platform/file_url.hpp"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmark {
+
+enum class ComparisonResult { ascending = -1, same = 0, descending = 1 };
+
+// What the installation asks of its caller while it runs. All of them are
+// called on the installing thread, one at a time. The last two may be empty.
+struct InstallCallbacks {
+    std::function<bool()> cancelled;
+    std::function<void()> ensureNotRunning;
+    std::function<void(std::string_view)> phase;
+    std::function<void()> beforeCommit;
+    std::function<void()> afterReplace;
+};
+
+// The file-system side of the installer: the installation roots and every
+// look at, and change to, the bundles in them. Holds no mutable state, so one
+// engine may serve several threads.
+class InstallerEngine {
+public:
+    explicit InstallerEngine(std::vector<platform::FileURL> roots);
+    InstallerEngine(std::vector<platform::FileURL> roots, std::shared_ptr<const platform::FileManager> manager);
+
+    const std::vector<platform::FileURL>& roots() const { return roots_; }
+    const platform::FileManager& manager() const { return *manager_; }
+
+    // Version ordering.
+    static ComparisonResult compare(std::string_view a, std::string_view b);
+    static ComparisonResult compareRelease(std::string_view a, std::string_view b);
+    static InstallOperation operation(const InstalledIdentity& incoming, const std::optional<InstalledIdentity>& installed);
+
+    // Bundle inspection.
+    InstalledIdentity metadata(const platform::FileURL& bundle) const;
+    bool isLink(const platform::FileURL& url) const;
+    std::string objectIdentity(const platform::FileURL& url) const;
+
+    // The bundle inspected, its executable checked and its code seal verified.
+    InstalledIdentity verifiedPayload(const platform::FileURL& bundle) const;
+
+    // Installation roots.
+    std::vector<InstallerLocation> locations() const;
+    static bool permissionError(const std::exception& error);
+
+    // Replaces the application in one root as a single locked transaction.
+    InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
+        const InstallCallbacks& callbacks) const;
+
+private:
+    std::vector<platform::FileURL> roots_;
+    std::shared_ptr<const platform::FileManager> manager_;
+};
+
+} // namespace quillmark
