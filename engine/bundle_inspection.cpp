@@ -14,6 +14,11 @@ constexpr std::string_view versionPattern = R"(^[0-9]+(\.[0-9]+){1,2}$)";
 constexpr std::string_view buildPattern = R"(^[0-9]+(\.[0-9]+){0,2}$)";
 constexpr std::string_view releaseVersionPattern = R"(^[0-9]+\.[0-9]+(\.[0-9]+)?(-[0-9A-Za-z.-]+)?(\+[0-9A-Za-z.-]+)?$)";
 
+// An application's information is a few kilobytes. The parser's time grows
+// faster than the size of the file, so a far larger one is refused before
+// parsing rather than left to stall the installer.
+constexpr std::size_t maximumInformationSize = 4 * 1024 * 1024;
+
 struct RequiredKey {
     std::string_view key;
     std::string_view value;
@@ -67,7 +72,10 @@ InstalledIdentity InstallerEngine::metadata(const platform::FileURL& bundle) con
         refuse(notTheViewer);
 
     // Read and parse errors reach the caller as they are: they say best what is wrong.
-    auto info = platform::parsePropertyList(manager_->contentsOfFile(infoFile));
+    auto bytes = manager_->contentsOfFile(infoFile);
+    if (bytes.size() > maximumInformationSize)
+        refuse(notTheViewer);
+    auto info = platform::parsePropertyList(bytes);
     if (!info.isDictionary())
         refuse(notTheViewer);
 

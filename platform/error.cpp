@@ -25,6 +25,8 @@ std::string reasonFor(int number)
         return "a part of the path is not a folder";
     case EISDIR:
         return "it is a folder";
+    case EFBIG:
+        return "it is too large";
     case ELOOP:
         return "it is a symbolic link, or there are too many symbolic links on the path";
     case EXDEV:

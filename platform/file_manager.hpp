@@ -35,7 +35,8 @@ public:
     virtual bool fileExists(const FileURL& url) const = 0;
     // Whether the path leads to a regular file this process may execute.
     virtual bool isExecutableFile(const FileURL& url) const = 0;
-    // The whole content of a file.
+    // The whole content of a file; a file of more than 64 MB is refused as
+    // too large (readTooLarge).
     virtual std::string contentsOfFile(const FileURL& url) const = 0;
 
     virtual FileURL homeDirectoryForCurrentUser() const = 0;

@@ -1,5 +1,6 @@
 #include "platform/property_list.hpp"
 
+#include "platform/binary_property_list_check.hpp"
 #include "platform/error.hpp"
 
 #include <plist/plist.h>
@@ -13,6 +14,10 @@ namespace {
 // Deeper nesting than any real bundle has is treated as damage rather than
 // walked, so a hostile file cannot exhaust the stack.
 constexpr int maximumNesting = 512;
+// A binary property list may refer to one object many times, and the parser
+// copies it for every reference; more values than this is an expansion
+// attack, not an application's information.
+constexpr std::size_t maximumBinaryValues = 2'000'000;
 
 struct PlistDeleter {
     void operator()(plist_t node) const { plist_free(node); }
@@ -214,6 +219,11 @@ PropertyListValue parsePropertyList(std::string_view bytes)
         throw unreadable("it is empty.");
     if (bytes.size() > std::numeric_limits<uint32_t>::max())
         throw unreadable("it is too large.");
+    // The parser trusts the structure of binary data; see binaryPropertyListFault.
+    if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()))) {
+        if (auto fault = binaryPropertyListFault(bytes, maximumNesting, maximumBinaryValues))
+            throw unreadable(std::move(*fault));
+    }
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     PlistHandle owned(root);

@@ -14,6 +14,10 @@
 namespace quillmark::platform {
 namespace {
 
+// Whole-file reads are for property lists and seal files, which are small; a
+// bundle that names a huge (or sparse) file there must not exhaust memory.
+constexpr std::uint64_t maximumWholeFileSize = 64 * 1024 * 1024;
+
 FileType fileTypeOf(mode_t mode)
 {
     if (S_ISREG(mode))
@@ -79,6 +83,9 @@ std::string SystemFileManager::contentsOfFile(const FileURL& url) const
         throw Error(std::string(fileErrorDomain), fileErrorCode::readUnknown,
             "Could not read \u201C" + url.path() + "\u201D because it is not a regular file.");
 
+    if (static_cast<std::uint64_t>(status.st_size) > maximumWholeFileSize)
+        throw fileError(EFBIG, FileAccess::reading, "read", url.path());
+
     std::string contents;
     contents.reserve(static_cast<std::size_t>(status.st_size));
     std::vector<char> buffer(64 * 1024);
@@ -92,6 +99,9 @@ std::string SystemFileManager::contentsOfFile(const FileURL& url) const
         if (count == 0)
             return contents;
         contents.append(buffer.data(), static_cast<std::size_t>(count));
+        // The file may grow while it is read.
+        if (contents.size() > maximumWholeFileSize)
+            throw fileError(EFBIG, FileAccess::reading, "read", url.path());
     }
 }
 
