@@ -60,7 +60,7 @@ void run(const std::string& command)
         throw std::runtime_error("command failed: " + command);
 }
 
-std::string quoted(const std::string& path)
+std::string shellQuoted(const std::string& path)
 {
     return "'" + path + "'";
 }
@@ -112,14 +112,14 @@ int main(int argc, char** argv)
         // What the installer's controller verified when it loaded the payload.
         InstalledIdentity payload { platform::FileURL(source, true), "2.4", "241", "2.4.0" };
         // Sealing read every file; read them once more so that every run starts warm.
-        run("cat $(find " + quoted(source) + " -type f) > /dev/null");
+        run("find " + shellQuoted(source) + " -type f -exec cat {} + > /dev/null");
         run("sync");
 
         std::string copy = work + "/Copy/Quillmark.app";
         fs::create_directories(work + "/Copy");
         auto baseline = measureInChild([&] {
-            run("cp -a " + quoted(source) + " " + quoted(copy) + " && sync -f " + quoted(copy) + " && find "
-                + quoted(copy) + " -type f -print0 | xargs -0 sha256sum > /dev/null");
+            run("cp -a " + shellQuoted(source) + " " + shellQuoted(copy) + " && sync -f " + shellQuoted(copy) + " && find "
+                + shellQuoted(copy) + " -type f -print0 | xargs -0 sha256sum > /dev/null");
         });
         fs::remove_all(work + "/Copy");
         run("sync");

@@ -27,6 +27,11 @@ struct CommitCase {
     Staging staging;
 };
 
+void PrintTo(const CommitCase& row, std::ostream* stream)
+{
+    *stream << row.name;
+}
+
 std::string recoveryText(InstallFixture& t, const std::string& reason)
 {
     return "The installation failed and automatic recovery could not finish. Your previous copy is retained at "
@@ -217,10 +222,11 @@ TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
     case Ending::warning:
         ASSERT_TRUE(result) << errorText();
         EXPECT_EQ(result->installed, destination);
-        if (row.ending == Ending::result)
-            EXPECT_FALSE(result->warning) << *result->warning;
-        else if (row.text)
+        if (row.ending == Ending::result) {
+            EXPECT_FALSE(result->warning) << result->warning.value_or("");
+        } else if (row.text) {
             EXPECT_EQ(result->warning.value_or("(no warning)"), row.text(*this));
+        }
         break;
     case Ending::cancellation:
         ASSERT_TRUE(error);
@@ -228,8 +234,9 @@ TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
         break;
     case Ending::failure:
         ASSERT_TRUE(error) << "the installation succeeded";
-        if (row.text)
+        if (row.text) {
             EXPECT_EQ(errorText(), row.text(*this));
+        }
         break;
     case Ending::integrityFailure:
         ASSERT_TRUE(error) << "the installation succeeded";

@@ -63,6 +63,11 @@ struct SeparationCase {
     bool refused;
 };
 
+void PrintTo(const SeparationCase& row, std::ostream* stream)
+{
+    *stream << row.name;
+}
+
 class SeparationTest : public InstallFixture, public ::testing::WithParamInterface<SeparationCase> { };
 
 TEST_P(SeparationTest, RefusesOnlyCopiesThatOverlap)
@@ -73,7 +78,9 @@ TEST_P(SeparationTest, RefusesOnlyCopiesThatOverlap)
     engine = std::make_unique<InstallerEngine>(std::vector { otherRoot }, files);
     usePayload(*this, folder.path(row.payload), [](const std::string&) {});
     auto location = engine->locations().at(0);
-    location.existing.reset(); // whatever lies there, the overlap is what must refuse
+    // Whatever lies at the destination, the overlap is what must refuse.
+    location.existing.reset();
+    location.conflict.reset();
 
     install(location);
 

@@ -28,6 +28,11 @@ struct PreflightCase {
     std::function<void(InstallFixture&)> alsoCheck = nullptr;
 };
 
+void PrintTo(const PreflightCase& row, std::ostream* stream)
+{
+    *stream << row.name;
+}
+
 std::function<std::string(InstallFixture&)> says(std::string_view text)
 {
     return [text = std::string(text)](InstallFixture&) { return text; };
@@ -192,7 +197,7 @@ const PreflightCase preflightCases[] = {
         },
         Expect::installerFailure, says("The destination changed while preparing the installation."),
         LockFile::leftFree, true,
-        [](auto& t) { EXPECT_EQ(identityOf(t.folder.path("MovedApplications/Quillmark.app")), t.previousIdentity); } },
+        [](auto& t) { EXPECT_EQ(InstallFixture::identityOf(t.folder.path("MovedApplications/Quillmark.app")), t.previousIdentity); } },
     { "ApplicationAppeared", false,
         [](auto& t, auto&) { t.onEnsureNotRunning = [&t](int) { t.installPrevious(); }; }, Expect::installerFailure,
         says("An application appeared at the destination. Review the location and try again."), LockFile::leftFree,
@@ -246,15 +251,17 @@ TEST_P(PreflightTest, EndsWithItsErrorAndLeavesTheInstalledCopyAlone)
     } catch (const platform::Error& platformError) {
         EXPECT_EQ(row.expect, Expect::platformError) << platformError.description();
     }
-    if (row.text)
+    if (row.text) {
         EXPECT_EQ(errorText(), row.text(*this));
+    }
 
     EXPECT_TRUE(stagingFolders().empty()) << "a staging folder stayed";
     lockHolder.reset();
-    if (row.lockFile == LockFile::notCreated)
+    if (row.lockFile == LockFile::notCreated) {
         EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(root.path() + "/.Quillmark.install.lock")));
-    else
+    } else {
         expectLockFileFree();
+    }
     if (row.update && row.installedCopyUntouched) {
         EXPECT_EQ(identityOf(destination.path()), previousIdentity);
         EXPECT_EQ(buildAt(destination.path()), "230");
