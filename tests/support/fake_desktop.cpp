@@ -137,7 +137,18 @@ void FakeDesktop::openApplication(const platform::FileURL& bundle, std::function
 void FakeDesktop::runInBackground(std::function<void()> task)
 {
     if (background_ == Background::onThreads) {
-        threads_.emplace_back(std::move(task));
+        {
+            std::lock_guard guard(lock_);
+            ++runningThreads_;
+        }
+        threads_.emplace_back([this, task = std::move(task)] {
+            task();
+            {
+                std::lock_guard guard(lock_);
+                --runningThreads_;
+            }
+            mainTaskQueued_.notify_all();
+        });
         return;
     }
     std::lock_guard guard(lock_);
@@ -218,6 +229,21 @@ void FakeDesktop::finishBackgroundWork()
             backgroundTasks_.pop_front();
         }
         task();
+    }
+}
+
+void FakeDesktop::drain()
+{
+    for (;;) {
+        runMainTasks();
+        std::unique_lock guard(lock_);
+        if (runningThreads_ == 0)
+            break;
+        mainTaskQueued_.wait_for(guard, std::chrono::milliseconds(10), [this] { return !mainTasks_.empty() || runningThreads_ == 0; });
+    }
+    for (auto& thread : threads_) {
+        if (thread.joinable())
+            thread.join();
     }
 }
 

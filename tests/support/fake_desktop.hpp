@@ -168,6 +168,9 @@ public:
     // waits until every background thread has finished.
     void finishBackgroundWork();
     std::size_t pendingBackgroundTasks() const;
+    // Serves the main queue until no background thread is left; for the end
+    // of a test, so that no thread outlives what it refers to.
+    void drain();
     // Moves the clock, firing every tick that falls due on the way, in order.
     void advance(Clock::duration duration);
     std::size_t validTimers() const;
@@ -202,6 +205,7 @@ private:
     std::deque<std::function<void()>> mainTasks_;
     std::deque<std::function<void()>> backgroundTasks_;
     std::vector<std::thread> threads_;
+    int runningThreads_ = 0;
 };
 
 } // namespace quillmark::testing
