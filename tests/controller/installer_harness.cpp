@@ -44,6 +44,12 @@ platform::BundleInformation installerInformation(std::optional<std::string> rele
     return platform::BundleInformation(installerBundle, platform::PropertyListValue::makeDictionary(std::move(keys)));
 }
 
+void PrintTo(State state, std::ostream* out)
+{
+    constexpr const char* names[] = { "Loading", "Unavailable", "Ready", "Waiting", "Installing", "Committing", "Installed" };
+    *out << names[static_cast<int>(state)];
+}
+
 InstallerHarness::InstallerHarness(FakeDesktop::Background background, platform::BundleInformation own)
     : desktop(background)
 {

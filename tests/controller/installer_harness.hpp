@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ platform::BundleInformation installerInformation(std::optional<std::string> rele
     std::optional<std::string> shortVersion = "2.4", std::optional<std::string> build = "241");
 
 enum class State { loading, unavailable, ready, waiting, installing, committing, installed };
+void PrintTo(State state, std::ostream* out);
 
 // A controller on a fake desktop with a scripted engine.
 class InstallerHarness {

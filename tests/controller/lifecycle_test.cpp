@@ -73,6 +73,17 @@ TEST(ControllerLifecycleTest, TheWindowActionsReachTheController)
 
 enum class Leave { cancelButton, windowClose, quitRequest };
 
+void PrintTo(Leave how, std::ostream* out)
+{
+    constexpr const char* names[] = { "CancelButton", "WindowClose", "QuitRequest" };
+    *out << names[static_cast<int>(how)];
+}
+
+std::string caseName(const ::testing::TestParamInfo<std::tuple<State, Leave>>& info)
+{
+    return ::testing::PrintToString(std::get<0>(info.param)) + "_" + ::testing::PrintToString(std::get<1>(info.param));
+}
+
 void leave(InstallerHarness& harness, Leave how)
 {
     switch (how) {
@@ -117,7 +128,8 @@ TEST_P(IdleLeaveTest, EndsTheApplicationAtOnce)
 
 INSTANTIATE_TEST_SUITE_P(EveryIdleState, IdleLeaveTest,
     ::testing::Combine(::testing::Values(State::ready, State::unavailable, State::installed),
-        ::testing::Values(Leave::cancelButton, Leave::windowClose, Leave::quitRequest)));
+        ::testing::Values(Leave::cancelButton, Leave::windowClose, Leave::quitRequest)),
+    caseName);
 
 class LoadingLeaveTest : public ::testing::TestWithParam<Leave> { };
 
@@ -157,7 +169,8 @@ TEST_P(LoadingLeaveTest, WaitsForTheCheckAndThenEnds)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWayOut, LoadingLeaveTest,
-    ::testing::Values(Leave::cancelButton, Leave::windowClose, Leave::quitRequest));
+    ::testing::Values(Leave::cancelButton, Leave::windowClose, Leave::quitRequest),
+    [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 TEST(ControllerLifecycleTest, AQuitRequestWhileBusyIsAnsweredWithCancelAndAsksNoSecondTime)
 {
