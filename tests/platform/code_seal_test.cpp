@@ -197,6 +197,20 @@ TEST_F(CodeSealTest, LinksAreResolvedThroughEachOtherToSeeWhetherTheyStayInside)
     }
 }
 
+TEST_F(CodeSealTest, AbsurdNestingIsRefusedRatherThanWalkedDown)
+{
+    sealBundle(bundle);
+    std::string deep = path("Contents/Resources");
+    for (int level = 0; level < 140; ++level)
+        deep += "/d";
+    std::filesystem::create_directories(deep);
+
+    auto result = check(bundle);
+    EXPECT_EQ(result.status, sealStatus::itemUnreadable);
+    EXPECT_NE(result.text.find("\u201D is nested too deeply to be read."), std::string::npos) << result.text;
+    EXPECT_THROW(sealBundle(bundle), Error);
+}
+
 TEST_F(CodeSealTest, SigningReplacesTheSealAndReadsBack)
 {
     sealBundle(bundle, "app.quillmark.viewer");
