@@ -115,6 +115,7 @@ void listFolder(int folderFd, const std::string& relative, std::string_view bund
         if (S_ISREG(status.st_mode)) {
             item.kind = BundleItemKind::file;
             item.executable = (status.st_mode & 0111) != 0;
+            item.setsIdentity = (status.st_mode & (S_ISUID | S_ISGID)) != 0;
             item.size = static_cast<std::uint64_t>(status.st_size);
         } else if (S_ISLNK(status.st_mode)) {
             item.kind = BundleItemKind::link;
