@@ -2,16 +2,18 @@
 // same tree with cp -a, making it durable with sync -f and reading every
 // copied file back through sha256sum: the work a careful person would do
 // by hand. Everything runs in one invocation, so the numbers share one
-// machine state. Usage: install_bench [work-folder]
-#include "bench/generated_bundle.hpp"
+// machine state. Usage: install_benchmark [work-folder]
+#include "bench/bundle_generator.hpp"
 #include "engine/installer_engine.hpp"
 #include "platform/code_signing.hpp"
+#include "platform/property_list.hpp"
 #include "platform/system_file_manager.hpp"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <stdexcept>
@@ -65,6 +67,22 @@ std::string shellQuoted(const std::string& path)
     return "'" + path + "'";
 }
 
+// The generated bundle's property list is filler; the installation reads
+// the real keys of a viewer bundle.
+void writeViewerInfo(const std::string& bundle)
+{
+    using platform::PropertyListValue;
+    auto info = PropertyListValue::makeDictionary({
+        { "CFBundleIdentifier", PropertyListValue::makeString("app.quillmark.viewer") },
+        { "CFBundlePackageType", PropertyListValue::makeString("APPL") },
+        { "CFBundleExecutable", PropertyListValue::makeString("Quillmark") },
+        { "CFBundleShortVersionString", PropertyListValue::makeString("2.4") },
+        { "CFBundleVersion", PropertyListValue::makeString("241") },
+        { "QuillmarkReleaseVersion", PropertyListValue::makeString("2.4.0") },
+    });
+    std::ofstream(bundle + "/Contents/Info.plist", std::ios::binary | std::ios::trunc) << platform::xmlPropertyList(info);
+}
+
 // The file manager without its syncs, to show what durability costs.
 class FileManagerWithoutSyncs : public platform::SystemFileManager {
 public:
@@ -104,7 +122,8 @@ int main(int argc, char** argv)
         std::string source = work + "/Volume/Quillmark.app";
 
         std::cout << "Generating and sealing the bundle in " << work << "...\n";
-        auto summary = bench::writeGeneratedBundle(source);
+        auto summary = bench::generateBundle(source);
+        writeViewerInfo(source);
         platform::signBundle(platform::FileURL(source, true), platform::generateSigningKey(), "app.quillmark.viewer");
         std::printf("%llu files, %llu links, %llu folders, %.1f MiB\n", static_cast<unsigned long long>(summary.files),
             static_cast<unsigned long long>(summary.links), static_cast<unsigned long long>(summary.folders),
@@ -147,7 +166,7 @@ int main(int argc, char** argv)
         fs::remove_all(work);
         return 0;
     } catch (const std::exception& error) {
-        std::cerr << "install_bench: " << error.what() << "\n";
+        std::cerr << "install_benchmark: " << error.what() << "\n";
         return 1;
     }
 }
