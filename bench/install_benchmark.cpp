@@ -148,6 +148,10 @@ int main(int argc, char** argv)
         std::string root = work + "/Applications";
         auto newInstall = install(root, payload, system);
         run("sync");
+        std::string otherRoot = work + "/OtherApplications";
+        auto newInstallWithoutSyncs = install(otherRoot, payload, withoutSyncs);
+        fs::remove_all(otherRoot);
+        run("sync");
         auto update = install(root, payload, system);
         run("sync");
         auto updateWithoutSyncs = install(root, payload, withoutSyncs);
@@ -155,8 +159,12 @@ int main(int argc, char** argv)
 
         std::printf("\n%-34s %8.2f s\n", "baseline: cp -a, sync -f, sha256sum", baseline.seconds);
         print("new installation", newInstall, baseline.seconds);
+        print("new installation without syncs", newInstallWithoutSyncs, baseline.seconds);
         print("update", update, baseline.seconds);
         print("update without syncs", updateWithoutSyncs, baseline.seconds);
+        std::printf("durability (the syncs) costs %.2f s of the new installation (%.0f%%)\n",
+            newInstall.seconds - newInstallWithoutSyncs.seconds,
+            100.0 * (newInstall.seconds - newInstallWithoutSyncs.seconds) / newInstall.seconds);
         std::printf("durability (the syncs) costs %.2f s of the update (%.0f%%)\n",
             update.seconds - updateWithoutSyncs.seconds,
             100.0 * (update.seconds - updateWithoutSyncs.seconds) / update.seconds);
