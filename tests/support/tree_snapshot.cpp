@@ -23,20 +23,22 @@ namespace {
 std::vector<std::pair<std::string, std::string>> userAttributes(const std::string& path)
 {
     std::vector<std::pair<std::string, std::string>> attributes;
-    char names[4096];
-    ssize_t size = ::llistxattr(path.c_str(), names, sizeof names);
+    // Buffers live on the heap: the walk recurses once per folder level, and
+    // hostile bundles nest a thousand levels deep.
+    std::vector<char> names(4096);
+    ssize_t size = ::llistxattr(path.c_str(), names.data(), names.size());
     if (size < 0)
         fail("list the extended attributes of", path);
     for (ssize_t start = 0; start < size;) {
-        std::string name = names + start;
+        std::string name = names.data() + start;
         start += static_cast<ssize_t>(name.size()) + 1;
         if (name.rfind("user.", 0) != 0)
             continue;
-        char value[4096];
-        ssize_t length = ::lgetxattr(path.c_str(), name.c_str(), value, sizeof value);
+        std::vector<char> value(4096);
+        ssize_t length = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
         if (length < 0)
             fail("read an extended attribute of", path);
-        attributes.emplace_back(name, std::string(value, static_cast<std::size_t>(length)));
+        attributes.emplace_back(name, std::string(value.data(), static_cast<std::size_t>(length)));
     }
     std::sort(attributes.begin(), attributes.end());
     return attributes;
@@ -58,11 +60,11 @@ void snapshotInto(std::map<std::string, ItemSnapshot>& tree, const std::string& 
         item.contents = readFile(path);
     } else if (S_ISLNK(status.st_mode)) {
         item.kind = 'l';
-        char target[4096];
-        ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+        std::vector<char> target(4096);
+        ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
         if (length < 0)
             fail("read the link", path);
-        item.contents.assign(target, static_cast<std::size_t>(length));
+        item.contents.assign(target.data(), static_cast<std::size_t>(length));
         item.mode = 0; // links have no mode of their own on Linux
     } else if (S_ISDIR(status.st_mode)) {
         item.kind = 'd';
