@@ -1,0 +1,177 @@
+// Installations killed with SIGKILL at every file operation in turn. Whatever
+// the moment, the user keeps an application: the previous copy or the
+// complete new one at the destination, or the previous copy whole inside the
+// staging folder; the lock is free again; and the next installation works.
+
+#include "tests/support/bundle_builder.hpp"
+#include "tests/support/child_process.hpp"
+#include "tests/support/lock_probe.hpp"
+#include "tests/support/sealing.hpp"
+#include "tests/support/temporary_folder.hpp"
+#include "tests/support/tree_snapshot.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <map>
+
+namespace quillmark {
+namespace {
+
+namespace fs = std::filesystem;
+using Snapshot = std::map<std::string, testing::ItemSnapshot>;
+
+struct ProcessOutcome {
+    bool killed = false;
+    std::string outcome;
+    int operations = 0;
+};
+
+ProcessOutcome runInstaller(const std::string& payload, const std::string& root, const std::vector<std::string>& extra = {})
+{
+    std::vector<std::string> arguments { QUILLMARK_INSTALL_PROCESS, payload, root };
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    auto result = testing::runCommand(arguments);
+    ProcessOutcome outcome;
+    outcome.killed = result.exitStatus == -1;
+    std::istringstream lines(result.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("outcome: "))
+            outcome.outcome = line.substr(9);
+        else if (line.starts_with("operations: "))
+            outcome.operations = std::stoi(line.substr(12));
+    }
+    if (!outcome.killed && outcome.outcome.empty())
+        ADD_FAILURE() << "the installer process printed nothing; its errors: " << result.errors;
+    return outcome;
+}
+
+void writeSealedViewer(const std::string& path, const std::string& build)
+{
+    auto version = build == "230" ? std::string("2.3") : std::string("2.4");
+    testing::sealBundle(testing::BundleBuilder().version(version).build(build).releaseVersion(version + ".0").write(path));
+}
+
+std::vector<std::string> stagingFolders(const std::string& root)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : fs::directory_iterator(root)) {
+        if (entry.path().filename().string().starts_with(".Quillmark-install-"))
+            paths.push_back(entry.path().string());
+    }
+    return paths;
+}
+
+// Where the user's application is after a kill.
+enum class Found { previousInPlace, newInPlace, previousInStaging, nothingInstalled, lost };
+
+const char* describe(Found found)
+{
+    switch (found) {
+    case Found::previousInPlace:
+        return "previous copy in place";
+    case Found::newInPlace:
+        return "new copy in place";
+    case Found::previousInStaging:
+        return "previous copy whole in the staging folder";
+    case Found::nothingInstalled:
+        return "nothing installed, as before";
+    case Found::lost:
+        return "LOST";
+    }
+    return "?";
+}
+
+Found whatIsLeft(const std::string& root, const Snapshot& payload, const std::optional<Snapshot>& previous)
+{
+    const std::string destination = root + "/Quillmark.app";
+    if (fs::exists(fs::symlink_status(destination))) {
+        auto now = testing::snapshotTree(destination);
+        if (now == payload)
+            return Found::newInPlace;
+        if (previous && now == *previous)
+            return Found::previousInPlace;
+        return Found::lost;
+    }
+    if (!previous)
+        return Found::nothingInstalled;
+    for (const auto& staging : stagingFolders(root)) {
+        auto backup = staging + "/Previous Quillmark.app";
+        if (fs::exists(fs::symlink_status(backup)) && testing::snapshotTree(backup) == *previous)
+            return Found::previousInStaging;
+    }
+    return Found::lost;
+}
+
+class CrashSafetyTest : public ::testing::TestWithParam<bool> {
+protected:
+    bool update() const { return GetParam(); }
+
+    // A root as it was before the installation: empty, or holding build 230.
+    std::string freshRoot(const std::string& name) const
+    {
+        auto root = folder.path(name);
+        testing::makeFolder(root);
+        if (update())
+            writeSealedViewer(root + "/Quillmark.app", "230");
+        return root;
+    }
+
+    testing::TemporaryFolder folder;
+};
+
+TEST_P(CrashSafetyTest, EveryKillPointLeavesAWholeApplicationAndAFreeLock)
+{
+    const auto payload = folder.path("Volume/Quillmark.app");
+    writeSealedViewer(payload, "241");
+    const auto payloadSnapshot = testing::snapshotTree(payload);
+
+    // One undisturbed run counts the file operations there are to kill at.
+    auto counted = runInstaller(payload, freshRoot("counted"));
+    ASSERT_EQ(counted.outcome, "installed");
+    ASSERT_GT(counted.operations, 0);
+
+    std::vector<std::vector<std::string>> killPoints;
+    for (int n = 1; n <= counted.operations; ++n)
+        killPoints.push_back({ "--kill-before", std::to_string(n) });
+    killPoints.push_back({ "--kill-after", std::to_string(counted.operations) });
+
+    std::map<std::string, int> tally;
+    for (std::size_t i = 0; i < killPoints.size(); ++i) {
+        const auto& point = killPoints[i];
+        SCOPED_TRACE(point[0] + " " + point[1]);
+        auto root = freshRoot("root-" + std::to_string(i));
+        std::optional<Snapshot> previous;
+        if (update())
+            previous = testing::snapshotTree(root + "/Quillmark.app");
+
+        auto killed = runInstaller(payload, root, point);
+        EXPECT_TRUE(killed.killed) << "the process ended with: " << killed.outcome;
+
+        auto found = whatIsLeft(root, payloadSnapshot, previous);
+        EXPECT_NE(found, Found::lost);
+        ++tally[describe(found)];
+        // Before the lock file is made there is no lock to find free.
+        const auto lock = root + "/.Quillmark.install.lock";
+        if (fs::exists(lock)) {
+            EXPECT_TRUE(testing::anotherProcessCanLock(lock)) << "the lock is free";
+        }
+
+        auto again = runInstaller(payload, root);
+        EXPECT_EQ(again.outcome, "installed");
+        EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), payloadSnapshot);
+    }
+
+    std::cout << (update() ? "Update" : "New installation") << ": " << killPoints.size() << " kill points over "
+              << counted.operations << " file operations:";
+    for (const auto& [what, count] : tally)
+        std::cout << " " << what << " " << count << ";";
+    std::cout << "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(BothKinds, CrashSafetyTest, ::testing::Values(true, false),
+    [](const auto& info) { return info.param ? std::string("Update") : std::string("NewInstallation"); });
+
+} // namespace
+} // namespace quillmark

@@ -1,0 +1,104 @@
+// One installer process for the tests that kill installations or run
+// several at once: it reviews the root as the installer would, then installs
+// the payload there through the real engine.
+//
+//   install_process PAYLOAD ROOT [--kill-before N | --kill-after N] [--start-when-exists PATH]
+//
+// Every file operation of the installation is counted; with --kill-before N
+// the process sends itself SIGKILL just before the N-th, with --kill-after N
+// just after it. --start-when-exists makes the process wait, once it has
+// reviewed the root, until PATH exists, so that several processes can be
+// released at the same moment. It prints "outcome: installed" or
+// "outcome: " and the message of the error, then "operations: " and the
+// count, and exits with 0 when it installed and 1 when it did not.
+
+#include "engine/installer_engine.hpp"
+#include "tests/support/faulty_file_manager.hpp"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+using quillmark::testing::FileOperation;
+
+constexpr FileOperation everyOperation[] = {
+    FileOperation::attributesOfItem,
+    FileOperation::fileExists,
+    FileOperation::isExecutableFile,
+    FileOperation::createDirectory,
+    FileOperation::copyItem,
+    FileOperation::moveItem,
+    FileOperation::removeItem,
+    FileOperation::synchronize,
+};
+
+int usage()
+{
+    std::cerr << "usage: install_process PAYLOAD ROOT [--kill-before N | --kill-after N] [--start-when-exists PATH]\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return usage();
+    const std::string payloadPath = argv[1];
+    const std::string rootPath = argv[2];
+    int killBefore = 0;
+    int killAfter = 0;
+    std::string startSignal;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        if (option == "--kill-before")
+            killBefore = std::atoi(argv[i + 1]);
+        else if (option == "--kill-after")
+            killAfter = std::atoi(argv[i + 1]);
+        else if (option == "--start-when-exists")
+            startSignal = argv[i + 1];
+        else
+            return usage();
+    }
+
+    auto files = std::make_shared<quillmark::testing::FaultyFileManager>();
+    quillmark::InstallerEngine engine({ quillmark::platform::FileURL(rootPath, true) }, files);
+    std::string outcome = "installed";
+    int operations = 0;
+    bool counting = false;
+    try {
+        auto payload = engine.verifiedPayload(quillmark::platform::FileURL(payloadPath, true));
+        auto location = engine.locations().at(0);
+        if (!startSignal.empty()) {
+            struct stat status {};
+            while (::stat(startSignal.c_str(), &status) != 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+
+        auto any = [](const std::string&) { return true; };
+        for (auto operation : everyOperation) {
+            files->before(operation, any, [&] {
+                if (counting && ++operations == killBefore)
+                    std::raise(SIGKILL);
+            });
+            files->after(operation, any, [&] {
+                if (counting && operations == killAfter)
+                    std::raise(SIGKILL);
+            });
+        }
+        quillmark::InstallCallbacks callbacks { [] { return false; }, [] {}, [](std::string_view) {}, {}, {} };
+        counting = true;
+        engine.install(payload, location, callbacks);
+    } catch (const std::exception& error) {
+        outcome = error.what();
+    }
+    counting = false;
+    std::cout << "outcome: " << outcome << "\noperations: " << operations << std::endl;
+    return outcome == "installed" ? 0 : 1;
+}
