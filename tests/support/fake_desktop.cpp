@@ -124,6 +124,11 @@ std::size_t FakeDesktop::validTimers() const
     }));
 }
 
+std::shared_ptr<FakeTimer> FakeDesktop::lastTimer() const
+{
+    return timers_.empty() ? nullptr : timers_.back().lock();
+}
+
 platform::RunningApplications FakeDesktop::runningApplications() const
 {
     return { applications.begin(), applications.end() };

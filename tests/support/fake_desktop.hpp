@@ -174,6 +174,8 @@ public:
     // Moves the clock, firing every tick that falls due on the way, in order.
     void advance(Clock::duration duration);
     std::size_t validTimers() const;
+    // The timer scheduled last, while someone still holds it.
+    std::shared_ptr<FakeTimer> lastTimer() const;
 
     // Answers the latest unanswered alert or panel.
     void answerAlert(long response);
