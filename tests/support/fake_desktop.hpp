@@ -161,6 +161,8 @@ public:
 
     // Runs main-queue tasks, including those they queue, until none is left.
     void runMainTasks();
+    // Runs the oldest main-queue task; false when there is none.
+    bool runOneMainTask();
     std::size_t pendingMainTasks() const;
     // Blocks until background work has queued a main task (for work on threads).
     void waitForMainTask();
