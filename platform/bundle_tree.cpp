@@ -12,6 +12,9 @@ namespace quillmark::platform {
 namespace {
 
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Real bundles nest a dozen levels; a hostile one must not exhaust the stack
+// or the descriptors held open along the path.
+constexpr int maximumDepth = 128;
 
 std::string joined(std::string_view prefix, std::string_view name)
 {
@@ -85,8 +88,11 @@ std::string otherKindOf(mode_t mode)
 }
 
 void listFolder(int folderFd, const std::string& relative, std::string_view bundle, const std::set<std::string>& skip,
-    std::vector<BundleItem>& items)
+    std::vector<BundleItem>& items, int depth)
 {
+    if (depth > maximumDepth)
+        throw Error(std::string(fileErrorDomain), fileErrorCode::readUnknown,
+            "The folder \u201C" + displayed(bundle, relative) + "\u201D is nested too deeply to be read.");
     for (const auto& name : sortedNames(folderFd, displayed(bundle, relative))) {
         BundleItem item;
         item.path = joined(relative, name);
@@ -103,12 +109,13 @@ void listFolder(int folderFd, const std::string& relative, std::string_view bund
                 throw fileError(errno, FileAccess::reading, "open the folder", shownPath);
             auto childPath = item.path;
             items.push_back(std::move(item));
-            listFolder(child.get(), childPath, bundle, skip, items);
+            listFolder(child.get(), childPath, bundle, skip, items, depth + 1);
             continue;
         }
         if (S_ISREG(status.st_mode)) {
             item.kind = BundleItemKind::file;
             item.executable = (status.st_mode & 0111) != 0;
+            item.setsIdentity = (status.st_mode & (S_ISUID | S_ISGID)) != 0;
             item.size = static_cast<std::uint64_t>(status.st_size);
         } else if (S_ISLNK(status.st_mode)) {
             item.kind = BundleItemKind::link;
@@ -125,7 +132,7 @@ void listFolder(int folderFd, const std::string& relative, std::string_view bund
 std::vector<BundleItem> listBundleItems(int rootFd, std::string_view displayPath, const std::set<std::string>& skip)
 {
     std::vector<BundleItem> items;
-    listFolder(rootFd, {}, displayPath, skip, items);
+    listFolder(rootFd, {}, displayPath, skip, items, 0);
     return items;
 }
 

@@ -17,6 +17,7 @@ struct BundleItem {
     std::string path; // relative to the bundle, components joined by "/"
     BundleItemKind kind = BundleItemKind::other;
     bool executable = false; // files: any execute bit set
+    bool setsIdentity = false; // files: a set-user-ID or set-group-ID bit
     std::uint64_t size = 0; // files
     std::string linkTarget; // links: the target text as stored
     std::string otherKind; // other: what it is, e.g. "a named pipe"

@@ -113,6 +113,8 @@ std::optional<std::string> copyErrorMessage(SealStatus status, const StaticCode*
         return "The application contains a named pipe, socket or device.";
     case sealStatus::itemUnreadable:
         return "An item of the application could not be read.";
+    case sealStatus::identityChangingFile:
+        return "A file of the application has a set-user-ID or set-group-ID bit.";
     default:
         return std::nullopt;
     }

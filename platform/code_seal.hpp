@@ -34,6 +34,7 @@ inline constexpr SealStatus linkChanged = 25;
 inline constexpr SealStatus linkLeavesBundle = 26;
 inline constexpr SealStatus unsupportedItem = 27;
 inline constexpr SealStatus itemUnreadable = 28;
+inline constexpr SealStatus identityChangingFile = 29;
 } // namespace sealStatus
 
 namespace sealFlags {

@@ -86,6 +86,10 @@ SealManifest sealedItems(int bundleFd, const FileURL& bundle)
             sealed.kind = SealedItem::Kind::folder;
             break;
         case BundleItemKind::file:
+            if (item.setsIdentity)
+                throw codeSealError(codeSealErrorCode::unsealableItem,
+                    "The file " + quoted(item.path)
+                        + " has a set-user-ID or set-group-ID bit; a sealed application may not have one.");
             sealed.kind = SealedItem::Kind::file;
             tasks.push_back({ item.path, item.size });
             break;
@@ -108,7 +112,7 @@ SealManifest sealedItems(int bundleFd, const FileURL& bundle)
     std::optional<Error> failure;
     digestFiles(bundleFd, tasks, [&](std::size_t index, const FileDigest& digest) {
         const auto& path = tasks[index].path;
-        if (digest.error == 0 && digest.regular) {
+        if (digest.error == 0 && digest.regular && !digest.setsIdentity) {
             auto& sealed = manifest.items.at(path);
             sealed.sha256 = digest.sha256;
             sealed.executable = digest.executable;
@@ -120,7 +124,7 @@ SealManifest sealedItems(int bundleFd, const FileURL& bundle)
                 failure = fileError(digest.error, FileAccess::reading, "read", bundle.path() + "/" + path);
             else
                 failure = codeSealError(codeSealErrorCode::unsealableItem,
-                    "The file " + quoted(path) + " was replaced while the application was being sealed.");
+                    "The file " + quoted(path) + " changed while the application was being sealed.");
         }
         return false;
     });

@@ -43,6 +43,7 @@ FileDigest digestFile(int rootFd, const std::string& path, std::vector<unsigned 
         return digest;
     digest.regular = true;
     digest.executable = (status.st_mode & 0111) != 0;
+    digest.setsIdentity = (status.st_mode & (S_ISUID | S_ISGID)) != 0;
     ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     if (EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {

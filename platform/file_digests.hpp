@@ -21,6 +21,7 @@ struct FileDigest {
     int error = 0; // errno when the file could not be opened or read
     bool regular = false; // false when something else stands at the path now
     bool executable = false;
+    bool setsIdentity = false; // a set-user-ID or set-group-ID bit
     Sha256 sha256 {};
 };
 

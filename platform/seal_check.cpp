@@ -53,6 +53,15 @@ SealedItem::Kind sealedKindOf(BundleItemKind kind)
     }
 }
 
+// The seal records only whether a file is executable, and an installed copy
+// keeps its mode bits; a set-ID bit added to a sealed executable would
+// otherwise pass and run with the owner's rights.
+SealCheckResult identityChangingFile(const std::string& path)
+{
+    return fail(sealStatus::identityChangingFile,
+        "The file " + quoted(path) + " has a set-user-ID or set-group-ID bit, which an application may not have.");
+}
+
 SealCheckResult executableChanged(const std::string& path, bool executableNow)
 {
     return fail(sealStatus::executableChanged,
@@ -77,6 +86,8 @@ std::optional<SealCheckResult> compareItems(const std::vector<BundleItem>& items
         if (item.kind == BundleItemKind::other)
             return fail(sealStatus::unsupportedItem,
                 "The item " + quoted(item.path) + " is " + item.otherKind + ", which an application may not contain.");
+        if (item.setsIdentity)
+            return identityChangingFile(item.path);
     }
     if (auto link = firstEscapingLink(items))
         return fail(sealStatus::linkLeavesBundle, "The link " + quoted(*link) + " leads outside the application.");
@@ -135,6 +146,8 @@ std::optional<SealCheckResult> compareDigests(int bundleFd, const std::string& d
         else if (!digest.regular)
             problem = fail(sealStatus::itemKindChanged,
                 "The file " + quoted(path) + " was replaced by another kind of item while it was checked.");
+        else if (digest.setsIdentity)
+            problem = identityChangingFile(path);
         else if (digest.executable != expected[index]->executable)
             problem = executableChanged(path, digest.executable);
         else if (digest.sha256 != expected[index]->sha256)

@@ -2,7 +2,7 @@
 
 #include "platform/system_workspace.hpp"
 #include "tests/support/bundle_builder.hpp"
-#include "tests/support/child_process.hpp"
+#include "tests/support/running_child.hpp"
 #include "tests/support/temporary_folder.hpp"
 
 namespace quillmark::testing {
@@ -70,7 +70,7 @@ TEST_F(RunningCopyProcessTest, IsFoundAtItsRootAndThroughALinkButNotAtTheOtherRo
     bundleIn("user", quitsOnRequest);
     for (const char* startedFrom : { "system", "linked" }) {
         SCOPED_TRACE(std::string("started from ") + startedFrom);
-        ChildProcess copy({ folder.path(std::string(startedFrom) + "/Quillmark.app/Contents/MacOS/Quillmark") });
+        RunningChild copy({ folder.path(std::string(startedFrom) + "/Quillmark.app/Contents/MacOS/Quillmark") });
         ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
         EXPECT_EQ(installer.running(application("linked")).size(), 1u);
         EXPECT_TRUE(installer.running(application("user")).empty());
@@ -80,7 +80,7 @@ TEST_F(RunningCopyProcessTest, IsFoundAtItsRootAndThroughALinkButNotAtTheOtherRo
 TEST_F(RunningCopyProcessTest, GoesAfterItsQuitRequest)
 {
     bundleIn("system", quitsOnRequest);
-    ChildProcess copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
+    RunningChild copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
     ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
     installer.running(application("system")).front()->requestQuit();
     EXPECT_TRUE(eventually([&] { return installer.running(application("system")).empty(); }));
@@ -90,7 +90,7 @@ TEST_F(RunningCopyProcessTest, GoesAfterItsQuitRequest)
 TEST_F(RunningCopyProcessTest, ACopyThatDeclinesToQuitIsStillListed)
 {
     bundleIn("system", declinesToQuit);
-    ChildProcess copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
+    RunningChild copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
     ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
     installer.running(application("system")).front()->requestQuit();
     EXPECT_FALSE(eventually([&] { return installer.running(application("system")).empty(); }, std::chrono::milliseconds(300)));
@@ -99,7 +99,7 @@ TEST_F(RunningCopyProcessTest, ACopyThatDeclinesToQuitIsStillListed)
 TEST_F(RunningCopyProcessTest, AZombieIsNotCounted)
 {
     bundleIn("system", "#!/bin/sh\nsleep 0.3\n");
-    ChildProcess copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
+    RunningChild copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
     ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
     auto listed = installer.running(application("system")).front();
     ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; }));

@@ -124,6 +124,9 @@ TEST_F(PayloadVerificationTest, TamperedBundlesAreRefusedNamingWhatChanged)
         { "an executable bit added",
             [](auto& t) { ::chmod(t.path("Contents/Resources/About.txt").c_str(), 0744); },
             integrity("The file \u201CContents/Resources/About.txt\u201D was made executable after the application was sealed.") },
+        { "a set-user-ID bit added to a sealed executable",
+            [](auto& t) { ::chmod(t.path("Contents/MacOS/helper").c_str(), 04755); },
+            integrity("The file \u201CContents/MacOS/helper\u201D has a set-user-ID or set-group-ID bit, which an application may not have.") },
         { "a link retargeted",
             [](auto& t) {
                 std::filesystem::remove(t.path("Contents/Resources/Current"));

@@ -197,6 +197,20 @@ TEST_F(CodeSealTest, LinksAreResolvedThroughEachOtherToSeeWhetherTheyStayInside)
     }
 }
 
+TEST_F(CodeSealTest, AbsurdNestingIsRefusedRatherThanWalkedDown)
+{
+    sealBundle(bundle);
+    std::string deep = path("Contents/Resources");
+    for (int level = 0; level < 140; ++level)
+        deep += "/d";
+    std::filesystem::create_directories(deep);
+
+    auto result = check(bundle);
+    EXPECT_EQ(result.status, sealStatus::itemUnreadable);
+    EXPECT_NE(result.text.find("\u201D is nested too deeply to be read."), std::string::npos) << result.text;
+    EXPECT_THROW(sealBundle(bundle), Error);
+}
+
 TEST_F(CodeSealTest, SigningReplacesTheSealAndReadsBack)
 {
     sealBundle(bundle, "app.quillmark.viewer");
@@ -242,6 +256,9 @@ TEST_F(CodeSealTest, RefusedSigningLeavesTheBundleAsItWas)
         { "a named pipe", testing::testSigningKey(), "app.quillmark.viewer",
             [](auto& t) { ASSERT_EQ(::mkfifo(t.path("Contents/Resources/pipe").c_str(), 0644), 0); },
             "The item \u201CContents/Resources/pipe\u201D is a named pipe; a sealed application may hold only files, folders and links." },
+        { "a set-group-ID file", testing::testSigningKey(), "app.quillmark.viewer",
+            [](auto& t) { ::chmod(t.path("Contents/MacOS/Quillmark").c_str(), 02755); },
+            "The file \u201CContents/MacOS/Quillmark\u201D has a set-user-ID or set-group-ID bit; a sealed application may not have one." },
         { "a link out", testing::testSigningKey(), "app.quillmark.viewer",
             [](auto& t) { makeLink("/etc", t.path("Contents/Resources/etc")); },
             "The link \u201CContents/Resources/etc\u201D leads outside the application, so the application cannot be sealed." },

@@ -143,6 +143,11 @@ struct SpecialItem {
     void (*make)(const std::string& path);
 };
 
+void PrintTo(const SpecialItem& row, std::ostream* stream)
+{
+    *stream << row.name;
+}
+
 void makeFifo(const std::string& path)
 {
     ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);

@@ -1,7 +1,7 @@
 #include "platform/system_workspace.hpp"
 
 #include "tests/support/bundle_builder.hpp"
-#include "tests/support/child_process.hpp"
+#include "tests/support/running_child.hpp"
 #include "tests/support/temporary_folder.hpp"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ namespace quillmark::platform {
 namespace {
 
 using testing::BundleBuilder;
-using testing::ChildProcess;
+using testing::RunningChild;
 using testing::eventually;
 
 // Quits on SIGTERM like the viewer does.
@@ -48,7 +48,7 @@ protected:
 TEST_F(SystemWorkspaceTest, ListsAScriptByItsBundleWithTheBundleIdentifier)
 {
     auto bundle = BundleBuilder().set("CFBundleIdentifier", "app.quillmark.viewer").executable(quitsOnRequest).write(folder.path("Quillmark.app"));
-    ChildProcess copy({ programOf(bundle) });
+    RunningChild copy({ programOf(bundle) });
     ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; })) << "the script's process is not listed";
     auto listed = listedAt(bundle.path()).front();
     EXPECT_EQ(listed->bundleIdentifier(), "app.quillmark.viewer");
@@ -63,7 +63,7 @@ TEST_F(SystemWorkspaceTest, ListsACompiledProgramByItsBundle)
     std::ostringstream bytes;
     bytes << source.rdbuf();
     testing::writeFile(programOf(bundle), bytes.str(), 0755);
-    ChildProcess copy({ programOf(bundle), "30" });
+    RunningChild copy({ programOf(bundle), "30" });
     ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
     EXPECT_EQ(listedAt(bundle.path()).front()->bundleIdentifier(), "app.quillmark.other");
 
@@ -75,7 +75,7 @@ TEST_F(SystemWorkspaceTest, AProgramOutsideABundleHasNoBundle)
 {
     testing::makeFolder(folder.path("Quillmark.app/Contents"));
     testing::writeFile(folder.path("Quillmark.app/Contents/run"), quitsOnRequest, 0755);
-    ChildProcess copy({ folder.path("Quillmark.app/Contents/run") });
+    RunningChild copy({ folder.path("Quillmark.app/Contents/run") });
     ASSERT_TRUE(eventually([&] { return copy.state() == 'S' || copy.state() == 'R'; }));
     for (auto& application : SystemWorkspace().runningApplications())
         EXPECT_NE(application->bundleURL(), FileURL(folder.path("Quillmark.app"), true));
@@ -84,7 +84,7 @@ TEST_F(SystemWorkspaceTest, AProgramOutsideABundleHasNoBundle)
 TEST_F(SystemWorkspaceTest, AQuitRequestIsSIGTERMAndTheCopyGoes)
 {
     auto bundle = BundleBuilder().executable(quitsOnRequest).write(folder.path("Quillmark.app"));
-    ChildProcess copy({ programOf(bundle) });
+    RunningChild copy({ programOf(bundle) });
     ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
     auto listed = listedAt(bundle.path()).front();
     listed->requestQuit();
@@ -101,7 +101,7 @@ TEST_F(SystemWorkspaceTest, AQuitRequestIsSIGTERMAndTheCopyGoes)
 TEST_F(SystemWorkspaceTest, ACopyThatDeclinesStaysListed)
 {
     auto bundle = BundleBuilder().executable(declinesToQuit).write(folder.path("Quillmark.app"));
-    ChildProcess copy({ programOf(bundle) });
+    RunningChild copy({ programOf(bundle) });
     ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
     auto listed = listedAt(bundle.path()).front();
     listed->requestQuit();

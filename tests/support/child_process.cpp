@@ -1,72 +1,140 @@
 #include "tests/support/child_process.hpp"
 
+#include "tests/support/temporary_folder.hpp"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <spawn.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
 namespace quillmark::testing {
+namespace {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments)
+std::vector<char*> pointers(std::vector<std::string>& texts)
 {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    if (int failure = ::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ); failure != 0)
-        throw std::runtime_error("Could not start " + arguments[0] + ": " + std::strerror(failure));
+    std::vector<char*> result;
+    for (auto& text : texts)
+        result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+int exitStatusOf(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+pid_t spawn(std::vector<std::string> arguments, std::vector<std::string> environment,
+    const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes)
+{
+    auto argv = pointers(arguments);
+    auto envp = pointers(environment);
+    pid_t pid = -1;
+    int error = ::posix_spawn(&pid, argv[0], actions, attributes, argv.data(), envp.data());
+    if (error != 0)
+        throw std::runtime_error("Could not start " + arguments[0] + ": " + std::strerror(error));
+    return pid;
+}
+
+std::vector<std::string> currentEnvironment()
+{
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        environment.emplace_back(*entry);
+    return environment;
+}
+
+} // namespace
+
+CommandResult runCommand(const std::vector<std::string>& arguments)
+{
+    // Files rather than pipes: nothing can fill up and stall the child.
+    TemporaryFolder folder;
+    auto outputPath = folder.path("output");
+    auto errorsPath = folder.path("errors");
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::posix_spawn_file_actions_addopen(&actions, 2, errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    try {
+        pid = spawn(arguments, currentEnvironment(), &actions, nullptr);
+    } catch (...) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        throw;
+    }
+    ::posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return { exitStatusOf(status), readFile(outputPath), readFile(errorsPath) };
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment)
+{
+    std::vector<std::string> variables;
+    for (auto& entry : currentEnvironment()) {
+        auto name = entry.substr(0, entry.find('='));
+        if (!environment.contains(name))
+            variables.push_back(entry);
+    }
+    for (const auto& [name, value] : environment) {
+        if (!value.empty())
+            variables.push_back(name + "=" + value);
+    }
+    posix_spawnattr_t attributes;
+    ::posix_spawnattr_init(&attributes);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ::posix_spawnattr_setsigmask(&attributes, &blocked);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    try {
+        pid_ = spawn(arguments, std::move(variables), nullptr, &attributes);
+    } catch (...) {
+        ::posix_spawnattr_destroy(&attributes);
+        throw;
+    }
+    ::posix_spawnattr_destroy(&attributes);
 }
 
 ChildProcess::~ChildProcess()
 {
-    if (collected_)
-        return;
-    // Clean-up of the test itself: a child made to refuse SIGTERM can only be
-    // ended this way.
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    if (pid_ > 0 && !exitStatus_) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
     }
 }
 
-char ChildProcess::state() const
+void ChildProcess::signal(int number) const
 {
-    if (collected_)
-        return 0;
-    std::ifstream file("/proc/" + std::to_string(pid_) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    if (close == std::string::npos || close + 2 >= text.size())
-        return 0;
-    return text[close + 2];
+    ::kill(pid_, number);
 }
 
-bool ChildProcess::collect()
+std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    if (collected_)
-        return true;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_)
-        collected_ = true;
-    return collected_;
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!exitStatus_) {
+        int status = 0;
+        pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            exitStatus_ = exitStatusOf(status);
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return true;
+    return exitStatus_;
 }
 
 } // namespace quillmark::testing
