@@ -2,6 +2,7 @@
 
 #include "platform/system_workspace.hpp"
 #include "tests/support/bundle_builder.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/running_child.hpp"
 #include "tests/support/temporary_folder.hpp"
 
@@ -105,6 +106,43 @@ TEST_F(RunningCopyProcessTest, AZombieIsNotCounted)
     ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; }));
     EXPECT_TRUE(installer.running(application("system")).empty());
     EXPECT_TRUE(listed->isTerminated());
+}
+
+// The sample viewer itself, copied into a root and started headless.
+class SampleViewerTest : public RunningCopyProcessTest {
+protected:
+    void SetUp() override
+    {
+        auto copied = runCommand({ "/bin/cp", "-a", QUILLMARK_SAMPLE_PAYLOAD_DIR, folder.path("system/Quillmark.app") });
+        ASSERT_EQ(copied.exitStatus, 0) << copied.errors;
+    }
+
+    std::map<std::string, std::string> headless(bool declines) const
+    {
+        return { { "DISPLAY", "" }, { "WAYLAND_DISPLAY", "" }, { "QT_QPA_PLATFORM", "" },
+            { "QUILLMARK_SAMPLE_DECLINE_QUIT", declines ? "1" : "" } };
+    }
+};
+
+TEST_F(SampleViewerTest, IsFoundAtItsRootAndQuitsOnTheRequest)
+{
+    ChildProcess viewer({ folder.path("linked/Quillmark.app/Contents/MacOS/Quillmark") }, headless(false));
+    ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
+    EXPECT_EQ(installer.running(application("linked")).size(), 1u);
+    EXPECT_TRUE(installer.running(application("user")).empty());
+
+    installer.running(application("system")).front()->requestQuit();
+    EXPECT_EQ(viewer.waitForExit(std::chrono::seconds(10)), 0) << "it quits normally, with status 0";
+    EXPECT_TRUE(installer.running(application("system")).empty());
+}
+
+TEST_F(SampleViewerTest, AViewerThatDeclinesStaysListed)
+{
+    ChildProcess viewer({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") }, headless(true));
+    ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
+    installer.running(application("system")).front()->requestQuit();
+    EXPECT_EQ(viewer.waitForExit(std::chrono::milliseconds(500)), std::nullopt);
+    EXPECT_EQ(installer.running(application("system")).size(), 1u);
 }
 
 } // namespace
