@@ -11,6 +11,13 @@ namespace quillmark::platform {
 
 enum class FileType { regular, directory, symbolicLink, other };
 
+// Whether creating a folder also creates the folders missing above it.
+enum class MissingParents { fail, create };
+
+// What a sync makes durable: the item alone (for a folder, its own list of
+// names), or the item with everything inside it.
+enum class SyncScope { item, itemAndContents };
+
 // What the file system says about an item itself (a final symbolic link is
 // not followed). A field the file system did not report stays empty.
 struct ItemAttributes {
@@ -37,6 +44,28 @@ public:
     virtual bool isExecutableFile(const FileURL& url) const = 0;
     // The whole content of a file.
     virtual std::string contentsOfFile(const FileURL& url) const = 0;
+
+    // Creates a folder. With MissingParents::create an existing folder is
+    // accepted and missing parents are made; otherwise the folder must be new.
+    // `permissions`, when given, are the folder's exact mode bits (the umask
+    // does not apply to them).
+    virtual void createDirectory(const FileURL& url, MissingParents parents,
+        std::optional<unsigned> permissions = std::nullopt) const = 0;
+    // Copies an item and everything in it to a new path: files, folders and
+    // symbolic links (recreated as links), with their permission bits,
+    // timestamps, extended attributes and, where allowed, owners. Any other
+    // kind of item is refused without being opened. On failure nothing of
+    // the copy is left behind.
+    virtual void copyItem(const FileURL& source, const FileURL& destination) const = 0;
+    // Renames an item. Never replaces an existing target and never copies:
+    // a move across volumes fails.
+    virtual void moveItem(const FileURL& source, const FileURL& destination) const = 0;
+    // Removes an item and everything in it. Symbolic links are removed,
+    // never followed.
+    virtual void removeItem(const FileURL& url) const = 0;
+    // Waits until the item (and, with SyncScope::itemAndContents, everything
+    // in it) is on the disk, so that a power cut cannot take it back.
+    virtual void synchronize(const FileURL& url, SyncScope scope) const = 0;
 
     virtual FileURL homeDirectoryForCurrentUser() const = 0;
 };

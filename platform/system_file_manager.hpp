@@ -13,6 +13,12 @@ public:
     bool fileExists(const FileURL& url) const override;
     bool isExecutableFile(const FileURL& url) const override;
     std::string contentsOfFile(const FileURL& url) const override;
+    void createDirectory(const FileURL& url, MissingParents parents,
+        std::optional<unsigned> permissions = std::nullopt) const override;
+    void copyItem(const FileURL& source, const FileURL& destination) const override;
+    void moveItem(const FileURL& source, const FileURL& destination) const override;
+    void removeItem(const FileURL& url) const override;
+    void synchronize(const FileURL& url, SyncScope scope) const override;
     FileURL homeDirectoryForCurrentUser() const override;
 };
 

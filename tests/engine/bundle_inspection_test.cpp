@@ -68,6 +68,8 @@ TEST_F(BundleInspectionTest, PropertyListKeysAndFormats)
         { "version with a letter", [](BundleBuilder& b) { b.version("1.2a"); }, notTheViewer },
         { "version with a leading letter", [](BundleBuilder& b) { b.version("v1.2"); }, notTheViewer },
         { "version with a newline", [](BundleBuilder& b) { b.version("1.2\n"); }, notTheViewer },
+        { "version of a million digits", [](BundleBuilder& b) { b.version(std::string(1'000'000, '1') + ".0"); }, notTheViewer },
+        { "release of a million characters", [](BundleBuilder& b) { b.releaseVersion("2.0.0-" + std::string(1'000'000, 'a')); }, badRelease },
         { "build of one number", [](BundleBuilder& b) { b.build("7"); }, "version 2.0 build 7 release 2.0" },
         { "build of three numbers", [](BundleBuilder& b) { b.build("1.2.3"); }, "version 2.0 build 1.2.3 release 2.0" },
         { "build of four numbers", [](BundleBuilder& b) { b.build("1.2.3.4"); }, notTheViewer },

@@ -1,0 +1,193 @@
+// Times the strict seal check of a large bundle against sha256sum over the
+// same files, in one run and with a warm cache, and reports the check's peak
+// memory. Not part of the test suites: run it by hand (see README).
+
+#include "bench/bundle_generator.hpp"
+#include "platform/code_seal.hpp"
+#include "platform/code_signing.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+namespace platform = quillmark::platform;
+
+constexpr double ratioTarget = 0.3;
+constexpr double peakMemoryTargetMiB = 64;
+constexpr std::uintmax_t spaceNeeded = 1300ull * 1024 * 1024;
+
+struct ChildRun {
+    int exitStatus = -1;
+    double seconds = 0;
+    double peakMemoryMiB = 0;
+};
+
+// Runs a program and waits for it; the rusage of that one child gives its
+// own peak resident memory, untouched by this process's.
+ChildRun run(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    auto start = Clock::now();
+    pid_t pid = -1;
+    if (int error = ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ))
+        throw std::runtime_error("Could not start " + arguments[0] + ": " + std::strerror(error));
+    int status = 0;
+    rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR)
+            throw std::runtime_error("Could not wait for " + arguments[0] + ": " + std::strerror(errno));
+    }
+    ChildRun result;
+    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.peakMemoryMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return result;
+}
+
+// The verifying child: exactly what the installer does for the seal.
+int verifyOnly(const std::string& bundle)
+{
+    std::unique_ptr<platform::StaticCode> code;
+    std::unique_ptr<platform::CodeRequirement> requirement;
+    if (platform::createStaticCode(platform::FileURL(bundle, true), 0, code) != 0
+        || platform::createRequirement("identifier \"app.quillmark.viewer\"", 0, requirement) != 0)
+        return 3;
+    auto status = platform::checkValidity(*code, 0x11, requirement.get());
+    if (status != 0) {
+        std::cerr << platform::copyErrorMessage(status, code.get()).value_or("Signature validation failed.") << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+std::string shellQuoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct Options {
+    std::string base;
+    bool keep = false;
+    std::string existingBundle; // measure this sealed bundle instead of making one
+};
+
+void measure(const std::string& bundle, const std::string& self, int& exitStatus)
+{
+    const std::string hashAll = "find " + shellQuoted(bundle) + " -type f -print0 | xargs -0 sha256sum > /dev/null";
+    // Warm the cache: every byte read once before anything is timed.
+    run({ "/bin/sh", "-c", "find " + shellQuoted(bundle) + " -type f -print0 | xargs -0 cat > /dev/null" });
+
+    auto ours = run({ self, "--verify-only", bundle });
+    auto baseline = run({ "/bin/sh", "-c", hashAll });
+    if (ours.exitStatus != 0 || baseline.exitStatus != 0) {
+        std::cerr << "seal_benchmark: a run failed (verification exit " << ours.exitStatus << ", sha256sum exit "
+                  << baseline.exitStatus << ").\n";
+        exitStatus = 1;
+        return;
+    }
+    double ratio = ours.seconds / baseline.seconds;
+    std::cout << std::fixed << std::setprecision(3) << "Seal verification: " << ours.seconds << " s\n"
+              << "sha256sum:         " << baseline.seconds << " s\n"
+              << "Ratio:             " << ratio << " (target at most " << ratioTarget << ")\n"
+              << "Peak memory:       " << std::setprecision(1) << ours.peakMemoryMiB << " MiB (target under "
+              << peakMemoryTargetMiB << " MiB)\n"
+              << "Result:            "
+              << (ratio <= ratioTarget && ours.peakMemoryMiB < peakMemoryTargetMiB ? "within both targets" : "MISSED a target")
+              << '\n';
+}
+
+int benchmark(const Options& options, const std::string& self)
+{
+    int exitStatus = 0;
+    if (!options.existingBundle.empty()) {
+        measure(options.existingBundle, self, exitStatus);
+        return exitStatus;
+    }
+    struct statvfs volume {};
+    if (::statvfs(options.base.c_str(), &volume) == 0
+        && static_cast<std::uintmax_t>(volume.f_bavail) * volume.f_frsize < spaceNeeded) {
+        std::cerr << "seal_benchmark: " << options.base << " has less than 1.3 GiB free; choose another folder with --dir.\n";
+        return 2;
+    }
+    std::string pattern = options.base + "/quillmark-seal-bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::cerr << "seal_benchmark: cannot create a folder in " << options.base << ": " << std::strerror(errno) << ".\n";
+        return 2;
+    }
+    const fs::path folder = pattern;
+    const std::string bundle = (folder / "Quillmark.app").string();
+    try {
+        std::cout << "Generating the bundle in " << bundle << " ...\n" << std::flush;
+        auto generated = quillmark::bench::generateBundle(bundle);
+        std::cout << "  " << generated.files << " files, " << generated.folders << " folders, " << generated.links
+                  << " links, " << std::fixed << std::setprecision(1) << generated.bytes / (1024.0 * 1024.0) << " MiB\n";
+
+        auto sealStart = Clock::now();
+        platform::signBundle(platform::FileURL(bundle, true), platform::generateSigningKey(), "app.quillmark.viewer");
+        std::cout << "Sealed in " << std::setprecision(2) << std::chrono::duration<double>(Clock::now() - sealStart).count()
+                  << " s\n";
+
+        measure(bundle, self, exitStatus);
+    } catch (const std::exception& error) {
+        std::cerr << "seal_benchmark: " << error.what() << '\n';
+        exitStatus = 1;
+    }
+    if (options.keep) {
+        std::cout << "Kept " << folder.string() << '\n';
+    } else {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    return exitStatus;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() == 2 && arguments[0] == "--verify-only")
+        return verifyOnly(arguments[1]);
+
+    Options options;
+    const char* temporary = std::getenv("TMPDIR");
+    options.base = temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp";
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--dir" && i + 1 < arguments.size()) {
+            options.base = arguments[++i];
+        } else if (arguments[i] == "--bundle" && i + 1 < arguments.size()) {
+            options.existingBundle = fs::absolute(arguments[++i]).string();
+        } else if (arguments[i] == "--keep") {
+            options.keep = true;
+        } else {
+            std::cerr << "usage: seal_benchmark [--dir FOLDER] [--keep] | seal_benchmark --bundle SEALED.app\n"
+                         "  Generates a 1 GiB bundle in FOLDER (default $TMPDIR or /tmp), seals it, and times\n"
+                         "  the seal check against sha256sum over the same files. The bundle is removed\n"
+                         "  afterwards unless --keep is given. With --bundle, only the timing is done, on a\n"
+                         "  bundle kept from an earlier run.\n";
+            return 2;
+        }
+    }
+    return benchmark(options, fs::canonical("/proc/self/exe").string());
+}

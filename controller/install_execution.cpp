@@ -1,0 +1,145 @@
+#include "controller/quillmark_installer.hpp"
+
+#include "controller/installer_texts.hpp"
+
+namespace quillmark {
+namespace {
+
+constexpr std::string_view copyingText = "Copying and verifying Quillmark\u2026 You can cancel before replacement begins.";
+constexpr std::string_view applyingText = "Applying the verified application\u2026";
+constexpr std::string_view startedAgainText = "Quillmark started again. Quit it, then try the installation again. Nothing was replaced.";
+constexpr std::string_view notOpenedText = "Quillmark was installed, but could not be opened: ";
+
+bool isCancellation(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const CancellationError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isPermissionProblem(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& known) {
+        return InstallerEngine::permissionError(known);
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+void QuillmarkInstaller::performInstall(const InstalledIdentity& payload, const InstallerLocation& location)
+{
+    auto cancellation = std::make_shared<InstallCancellation>();
+    cancellation_ = cancellation;
+    enterBusy();
+    statusLabel_->setText(std::string(copyingText));
+
+    auto& queues = environment_.queues;
+    environment_.queues.runInBackground([this, &queues, payload, location, cancellation] {
+        auto application = location.root.appendingDirectory(texts::applicationFolder);
+        InstallCallbacks callbacks {
+            .cancelled = [cancellation] { return cancellation->test(); },
+            .ensureNotRunning =
+                [this, &queues, application] {
+                    bool startedAgain = false;
+                    queues.runOnMainAndWait([&] { startedAgain = !running(application).empty(); });
+                    if (startedAgain)
+                        throw InstallerFailure(std::string(startedAgainText));
+                },
+            .phase =
+                [this, &queues](std::string_view name) {
+                    if (name != "committing")
+                        return;
+                    // From here on Cancel is refused; the transaction looks at
+                    // the cancellation once more only after this has run.
+                    queues.runOnMainAndWait([this] {
+                        committing_ = true;
+                        secondary_->setEnabled(false);
+                        statusLabel_->setText(std::string(applyingText));
+                    });
+                },
+            .beforeCommit = {},
+            .afterReplace = {},
+        };
+        try {
+            auto result = engine().install(payload, location, callbacks);
+            queues.runOnMain([this, result] { installSucceeded(result); });
+        } catch (...) {
+            queues.runOnMain([this, error = std::current_exception(), location] { installFailed(error, location); });
+        }
+    });
+}
+
+void QuillmarkInstaller::installSucceeded(const InstallerResult& result)
+{
+    result_ = result;
+    setBusy(false);
+    destinations_->setEnabled(false);
+    if (quitAfterCancel_) {
+        environment_.desktop.terminate();
+        return;
+    }
+    titleLabel_->setText("Quillmark is ready");
+    if (result.warning)
+        statusLabel_->setText(*result.warning);
+    else
+        statusLabel_->setText("Installed at " + result.installed.path()
+            + ". Your documents and preferences were retained. You can eject the installer disk after closing this window.");
+    primary_->setTitle("Open Quillmark");
+    primary_->setEnabled(true);
+    secondary_->setTitle("Done");
+}
+
+void QuillmarkInstaller::installFailed(std::exception_ptr error, const InstallerLocation& location)
+{
+    setBusy(false);
+    if (quitAfterCancel_) {
+        environment_.desktop.terminate();
+        return;
+    }
+    if (isCancellation(error)) {
+        statusLabel_->setText(std::string(texts::installationCancelled));
+        return;
+    }
+    refreshLocations(location.root);
+    statusLabel_->setText(errorDescription(error));
+    if (isPermissionProblem(error) && !choices_.empty() && choices_.back().root != location.root)
+        offerUserFolder(location);
+}
+
+void QuillmarkInstaller::offerUserFolder(const InstallerLocation& failed)
+{
+    auto userRoot = choices_.back().root;
+    platform::AlertDescription alert {
+        .message = "Install for your user account instead?",
+        .informativeText = "This account cannot write to " + failed.root.path() + ". You can install in " + userRoot.path()
+            + " without administrator access. An existing copy there will be reviewed first.",
+        .buttons = { "Choose My Applications Folder", std::string(texts::cancelTitle) },
+    };
+    environment_.desktop.showAlert(alert, [this, userRoot](long response) {
+        if (response == platform::alertFirstButtonReturn)
+            refreshLocations(userRoot);
+    });
+}
+
+void QuillmarkInstaller::openInstalled(const platform::FileURL& application)
+{
+    // The completion may come on any thread; the controls live on the main one.
+    environment_.workspace.openApplication(application, [this](std::exception_ptr error) {
+        environment_.queues.runOnMain([this, error] {
+            if (error)
+                statusLabel_->setText(std::string(notOpenedText) + errorDescription(error));
+            else
+                environment_.desktop.terminate();
+        });
+    });
+}
+
+} // namespace quillmark

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/file_manager.hpp"
+#include "platform/file_url.hpp"
+
+#include <vector>
+
+namespace quillmark {
+
+// The two installation roots: the system-wide "/Applications", then the
+// user's own "Applications" folder in their home folder.
+std::vector<platform::FileURL> installationRoots(const platform::FileManager& manager);
+
+} // namespace quillmark

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "controller/installer_backend.hpp"
+#include "engine/records.hpp"
+#include "platform/application_delegate.hpp"
+#include "platform/bundle_information.hpp"
+#include "platform/controls.hpp"
+#include "platform/desktop.hpp"
+#include "platform/task_queues.hpp"
+#include "platform/workspace.hpp"
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace quillmark {
+
+// Everything the controller works through. The references must outlive it.
+struct InstallerEnvironment {
+    platform::ControlFactory& controls;
+    platform::Desktop& desktop;
+    platform::Workspace& workspace;
+    platform::TaskQueues& queues;
+    // The installer's own bundle: where the payload lies beside it, and the
+    // release and build it was made for.
+    platform::BundleInformation ownBundle;
+    // Builds the engine on first use; called once at most.
+    std::function<std::shared_ptr<const InstallerBackend>()> makeEngine;
+    std::function<bool(const platform::FileURL&)> volumeIsReadOnly;
+};
+
+// The installer's application and window delegate: the state of one
+// installation and every flow from loading the payload to opening the
+// installed copy. Lives on the main thread; only the payload check and the
+// installation run elsewhere.
+class QuillmarkInstaller : public platform::ApplicationDelegate {
+public:
+    explicit QuillmarkInstaller(InstallerEnvironment environment);
+    QuillmarkInstaller(const QuillmarkInstaller&) = delete;
+    QuillmarkInstaller& operator=(const QuillmarkInstaller&) = delete;
+
+    // Application and window delegate.
+    void applicationDidFinishLaunching() override;
+    platform::TerminateReply applicationShouldTerminate() override;
+    bool windowShouldClose() override;
+
+    // Actions of the window's controls.
+    void installOrOpen();
+    void cancelOrClose();
+    void locationChanged();
+
+    // The flows, public so that each can be driven on its own.
+    void setBusy(bool busy);
+    void loadPayload(const platform::FileURL& bundle);
+    // Background work: the bundle on a read-only volume, verified, and of the
+    // release and build this installer was made for.
+    InstalledIdentity validateSource(const platform::FileURL& bundle) const;
+    void choosePayload();
+    void refreshLocations(const std::optional<platform::FileURL>& select);
+    void prepareInstall(const InstalledIdentity& payload, const InstallerLocation& location);
+    void performInstall(const InstalledIdentity& payload, const InstallerLocation& location);
+    void openInstalled(const platform::FileURL& application);
+    // The live applications with the viewer's identifier that run from the
+    // given application bundle, links resolved on both sides.
+    platform::RunningApplications running(const platform::FileURL& application) const;
+
+    const InstallerBackend& engine() const;
+
+    platform::Label& titleLabel() { return *titleLabel_; }
+    platform::Label& descriptionLabel() { return *descriptionLabel_; }
+    platform::Label& statusLabel() { return *statusLabel_; }
+    platform::PopUpButton& destinations() { return *destinations_; }
+    platform::ProgressIndicator& progress() { return *progress_; }
+    platform::Button& primary() { return *primary_; }
+    platform::Button& secondary() { return *secondary_; }
+
+    const std::optional<InstalledIdentity>& payload() const { return payload_; }
+    const std::vector<InstallerLocation>& choices() const { return choices_; }
+    const std::optional<InstallerResult>& result() const { return result_; }
+    bool busy() const { return busy_; }
+    bool committing() const { return committing_; }
+    bool waiting() const { return waiting_; }
+    bool quitAfterCancel() const { return quitAfterCancel_; }
+    const std::shared_ptr<InstallCancellation>& cancellation() const { return cancellation_; }
+    std::int64_t generation() const { return generation_; }
+
+private:
+    void enterBusy();
+    void payloadVerified(const InstalledIdentity& identity);
+    void payloadRefused(std::exception_ptr error);
+    void startWait(const platform::RunningApplications& copies, const InstallerLocation& location,
+        const InstalledIdentity& payload);
+    void waitTick(platform::RepeatingTimer& timer, std::int64_t wait, const InstallerLocation& location,
+        const InstalledIdentity& payload, platform::Desktop::Clock::time_point deadline);
+    void installSucceeded(const InstallerResult& result);
+    void installFailed(std::exception_ptr error, const InstallerLocation& location);
+    void offerUserFolder(const InstallerLocation& failed);
+    std::optional<InstallerLocation> selectedLocation() const;
+
+    InstallerEnvironment environment_;
+
+    std::unique_ptr<platform::Label> titleLabel_;
+    std::unique_ptr<platform::Label> descriptionLabel_;
+    std::unique_ptr<platform::Label> statusLabel_;
+    std::unique_ptr<platform::PopUpButton> destinations_;
+    std::unique_ptr<platform::ProgressIndicator> progress_;
+    std::unique_ptr<platform::Button> primary_;
+    std::unique_ptr<platform::Button> secondary_;
+    std::optional<InstalledIdentity> payload_;
+    std::vector<InstallerLocation> choices_;
+    std::optional<InstallerResult> result_;
+    bool busy_ = false;
+    bool committing_ = false;
+    bool waiting_ = false;
+    bool quitAfterCancel_ = false;
+    std::shared_ptr<InstallCancellation> cancellation_ = std::make_shared<InstallCancellation>();
+    std::shared_ptr<platform::RepeatingTimer> waitTimer_;
+    std::int64_t generation_ = 0;
+    // The payload check creates the engine on the background thread while the
+    // main thread may ask for it too, so its creation is guarded.
+    mutable std::once_flag engineCreated_;
+    mutable std::shared_ptr<const InstallerBackend> engine_;
+};
+
+// The text of an error as the user reads it: an installer sentence as it is
+// written, a platform error in its own words.
+std::string errorDescription(std::exception_ptr error);
+
+} // namespace quillmark

@@ -1,0 +1,45 @@
+// Quillmark, the sample viewer that the installer installs in demos and tests.
+
+#include "sample/quit_on_signal.hpp"
+#include "sample/quit_policy.hpp"
+#include "sample/viewer_window.hpp"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// Qt's widget platforms need a display, or an explicit choice such as
+// "offscreen"; without either the viewer still runs, as a plain event loop.
+bool hasDisplay()
+{
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" }) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    auto policy = quillmark::sample::quitPolicyFromEnvironment();
+    quillmark::sample::holdQuitSignals(policy);
+
+    if (!hasDisplay()) {
+        QCoreApplication application(argc, argv);
+        quillmark::sample::quitEventLoopOnSignal(policy);
+        return application.exec();
+    }
+    QApplication application(argc, argv);
+    quillmark::sample::quitEventLoopOnSignal(policy);
+    auto arguments = QCoreApplication::arguments();
+    quillmark::sample::ViewerWindow window(arguments.size() > 1 ? arguments.at(1) : QString());
+    window.show();
+    return application.exec();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+
+namespace quillmark::sample {
+
+// How the viewer answers a polite quit request (SIGTERM). Tests set it
+// through the environment to play a slow or a stubborn application:
+//   QUILLMARK_SAMPLE_QUIT_DELAY=N     quit N seconds after the request
+//   QUILLMARK_SAMPLE_DECLINE_QUIT=1   ignore the request altogether
+struct QuitPolicy {
+    bool declines = false;
+    std::chrono::milliseconds delay { 0 };
+};
+
+QuitPolicy quitPolicyFromEnvironment();
+
+} // namespace quillmark::sample

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace quillmark::testing {
+
+// A mount made for one test and undone when the object goes away. The test
+// process first moves into a private mount namespace where it can, so that
+// nothing outside it ever sees the mount.
+class ScopedMount {
+public:
+    // A tmpfs of `bytes` at `path`. Null, with the reason in `whyNot`, when
+    // this process may not mount.
+    static std::unique_ptr<ScopedMount> sizeLimitedTmpfs(const std::string& path, std::size_t bytes, std::string& whyNot);
+    // `path` mounted over itself, read-only.
+    static std::unique_ptr<ScopedMount> readOnlyBind(const std::string& path, std::string& whyNot);
+
+    ~ScopedMount();
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+
+private:
+    explicit ScopedMount(std::string path)
+        : path_(std::move(path))
+    {
+    }
+
+    std::string path_;
+};
+
+} // namespace quillmark::testing

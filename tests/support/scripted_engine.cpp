@@ -1,0 +1,50 @@
+#include "tests/support/scripted_engine.hpp"
+
+namespace quillmark::testing {
+
+InstallerResult followTransaction(const InstallCallbacks& callbacks, const InstallerResult& result)
+{
+    if (callbacks.cancelled())
+        throw CancellationError();
+    callbacks.phase("copying");
+    if (callbacks.cancelled())
+        throw CancellationError();
+    callbacks.ensureNotRunning();
+    callbacks.phase("committing");
+    if (callbacks.cancelled())
+        throw CancellationError();
+    callbacks.ensureNotRunning();
+    return result;
+}
+
+InstalledIdentity ScriptedEngine::verifiedPayload(const platform::FileURL& bundle) const
+{
+    ++verifications;
+    if (verify)
+        return verify(bundle);
+    throw InstallerFailure("The application is missing, is a link, or is not an application folder.");
+}
+
+std::vector<InstallerLocation> ScriptedEngine::locations() const
+{
+    ++locationReads;
+    std::lock_guard guard(lock_);
+    return locations_;
+}
+
+void ScriptedEngine::setLocations(std::vector<InstallerLocation> locations)
+{
+    std::lock_guard guard(lock_);
+    locations_ = std::move(locations);
+}
+
+InstallerResult ScriptedEngine::install(const InstalledIdentity& payload, const InstallerLocation& location,
+    const InstallCallbacks& callbacks) const
+{
+    ++installs;
+    if (installScript)
+        return installScript(payload, location, callbacks);
+    return followTransaction(callbacks, { location.root.appendingDirectory("Quillmark.app"), std::nullopt });
+}
+
+} // namespace quillmark::testing

@@ -1,0 +1,77 @@
+#include "transaction/install_transaction.hpp"
+
+#include "transaction/install_messages.hpp"
+
+namespace quillmark::transaction {
+
+// The optional hooks run where a failure has an obvious meaning:
+// `beforeCommit` after the last running check and right before the installed
+// copy is moved aside, so its failure is handled like that check's (nothing
+// has moved; clean up and pass the error on); `afterReplace` right after the
+// new copy has been moved in and before it is verified, so its failure is
+// handled like a failed verification (undo the swap).
+InstallerResult InstallTransaction::commit()
+{
+    reportPhase("committing");
+    // The last point where a cancel counts; the controller has stopped
+    // offering one by now.
+    checkNotCancelled();
+    ensureNotRunning();
+    if (callbacks_.beforeCommit)
+        callbacks_.beforeCommit();
+
+    // Rename within one volume: the installed copy goes whole into the
+    // staging folder, and is never deleted before its successor is verified.
+    if (hadPrevious_)
+        manager_.moveItem(destination_, *backup_);
+
+    // The destination is empty only between these two renames.
+    try {
+        manager_.moveItem(*stagedCopy_, destination_);
+    } catch (...) {
+        if (hadPrevious_)
+            restore(std::current_exception());
+        throw;
+    }
+
+    try {
+        if (callbacks_.afterReplace)
+            callbacks_.afterReplace();
+        engine_.verifiedPayload(destination_);
+    } catch (...) {
+        undo(std::current_exception());
+    }
+
+    InstallerResult result { destination_, removeBackupOnceSwapIsDurable() };
+    return result;
+}
+
+std::optional<std::string> InstallTransaction::removeBackupOnceSwapIsDurable()
+{
+    try {
+        // Makes both renames durable before the backup goes: until the
+        // root's entry for the new copy is on the disk, a power cut could
+        // bring back the state in which the backup is the only copy.
+        manager_.synchronize(root_, platform::SyncScope::item);
+        manager_.synchronize(*staging_, platform::SyncScope::item);
+    } catch (const std::exception&) {
+        // Without that certainty the backup must stay. A new installation
+        // has nothing to keep: its copy is in place and verified.
+        if (hadPrevious_) {
+            keepStaging_ = true;
+            return message::backupNotRemoved(backup_->path());
+        }
+        return std::nullopt;
+    }
+    if (!hadPrevious_)
+        return std::nullopt;
+    try {
+        manager_.removeItem(*backup_);
+    } catch (const std::exception&) {
+        keepStaging_ = true;
+        return message::backupNotRemoved(backup_->path());
+    }
+    return std::nullopt;
+}
+
+} // namespace quillmark::transaction

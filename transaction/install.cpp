@@ -1,0 +1,14 @@
+#include "engine/installer_engine.hpp"
+
+#include "transaction/install_transaction.hpp"
+
+namespace quillmark {
+
+InstallerResult InstallerEngine::install(
+    const InstalledIdentity& payload, const InstallerLocation& location, const InstallCallbacks& callbacks) const
+{
+    transaction::InstallTransaction transaction(*this, payload, location, callbacks);
+    return transaction.run();
+}
+
+} // namespace quillmark

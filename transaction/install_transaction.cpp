@@ -1,0 +1,77 @@
+#include "transaction/install_transaction.hpp"
+
+namespace quillmark::transaction {
+
+InstallTransaction::InstallTransaction(const InstallerEngine& engine, const InstalledIdentity& payload,
+    const InstallerLocation& location, const InstallCallbacks& callbacks)
+    : engine_(engine)
+    , manager_(engine.manager())
+    , payload_(payload)
+    , location_(location)
+    , callbacks_(callbacks)
+    , root_(location.root)
+    , destination_(location.root.appendingDirectory("Quillmark.app").standardized())
+    , lockFile_(location.root.appendingFile(".Quillmark.install.lock"))
+{
+}
+
+InstallTransaction::~InstallTransaction()
+{
+    cleanUp();
+}
+
+InstallerResult InstallTransaction::run()
+{
+    checkNotCancelled();
+    checkLocationIsSafe();
+    checkPayloadUnchanged();
+    checkSourceAndDestinationAreSeparate();
+    prepareRoot();
+    lockRoot();
+    recordDestination();
+
+    createStaging();
+    reportPhase("copying");
+    stageVerifiedCopy();
+    makeStagedCopyDurable();
+    checkNotCancelled();
+    ensureNotRunning();
+    checkDestinationUnchanged();
+
+    return commit();
+}
+
+void InstallTransaction::reportPhase(std::string_view name) const
+{
+    if (callbacks_.phase)
+        callbacks_.phase(name);
+}
+
+bool InstallTransaction::cancelled() const
+{
+    return callbacks_.cancelled && callbacks_.cancelled();
+}
+
+void InstallTransaction::ensureNotRunning() const
+{
+    if (callbacks_.ensureNotRunning)
+        callbacks_.ensureNotRunning();
+}
+
+std::string describe(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& known) {
+        return known.what();
+    } catch (...) {
+        return "An unknown error stopped it.";
+    }
+}
+
+bool sameVersions(const InstalledIdentity& a, const InstalledIdentity& b)
+{
+    return a.version == b.version && a.build == b.build && a.releaseVersion == b.releaseVersion;
+}
+
+} // namespace quillmark::transaction

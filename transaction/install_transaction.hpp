@@ -1,0 +1,86 @@
+#pragma once
+
+#include "engine/installer_engine.hpp"
+#include "platform/lock_file.hpp"
+
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace quillmark::transaction {
+
+// One run of InstallerEngine::install. It checks again what the user
+// reviewed, locks the root, stages and verifies a copy, and swaps it in with
+// the installed copy kept as a backup until the new one has proved itself.
+// Whatever way it ends, the staging folder goes first (unless it holds the
+// only remaining previous copy) and the lock is released last.
+class InstallTransaction {
+public:
+    InstallTransaction(const InstallerEngine& engine, const InstalledIdentity& payload, const InstallerLocation& location,
+        const InstallCallbacks& callbacks);
+    ~InstallTransaction();
+    InstallTransaction(const InstallTransaction&) = delete;
+    InstallTransaction& operator=(const InstallTransaction&) = delete;
+
+    InstallerResult run();
+
+private:
+    // Before anything is written (preflight.cpp).
+    void checkNotCancelled() const;
+    void checkLocationIsSafe() const;
+    void checkPayloadUnchanged() const;
+    void checkSourceAndDestinationAreSeparate();
+    void prepareRoot() const;
+    void lockRoot();
+    void recordDestination();
+
+    // In the staging folder (staging.cpp).
+    void createStaging();
+    void stageVerifiedCopy();
+    void makeStagedCopyDurable() const;
+    void checkDestinationUnchanged() const;
+
+    // The swap and its way back (commit.cpp, rollback.cpp).
+    InstallerResult commit();
+    std::optional<std::string> removeBackupOnceSwapIsDurable();
+    [[noreturn]] void undo(std::exception_ptr cause);
+    [[noreturn]] void restore(std::exception_ptr cause);
+    [[noreturn]] void recoveryFailed(std::exception_ptr reason);
+
+    // Every way out (clean_up.cpp).
+    void cleanUp() noexcept;
+
+    void reportPhase(std::string_view name) const;
+    bool cancelled() const;
+    void ensureNotRunning() const;
+
+    const InstallerEngine& engine_;
+    const platform::FileManager& manager_;
+    const InstalledIdentity& payload_;
+    const InstallerLocation& location_;
+    const InstallCallbacks& callbacks_;
+
+    const platform::FileURL root_;
+    const platform::FileURL destination_;
+    const platform::FileURL lockFile_;
+    std::optional<platform::FileURL> source_;
+
+    std::optional<platform::LockFile> lock_;
+    bool hadPrevious_ = false;
+    std::optional<std::string> previousObject_;
+
+    std::optional<platform::FileURL> staging_;
+    std::optional<platform::FileURL> stagedCopy_;
+    std::optional<platform::FileURL> backup_;
+    std::string stagedObject_;
+    bool keepStaging_ = false;
+};
+
+// The text the user reads for an error: the sentence of an installer
+// failure, the platform's description of a platform error.
+std::string describe(std::exception_ptr error);
+
+// Whether two identities describe the same release and build; where they lie does not count.
+bool sameVersions(const InstalledIdentity& a, const InstalledIdentity& b);
+
+} // namespace quillmark::transaction

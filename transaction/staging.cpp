@@ -1,0 +1,66 @@
+#include "transaction/install_transaction.hpp"
+
+#include "platform/uuid.hpp"
+#include "transaction/install_messages.hpp"
+
+namespace quillmark::transaction {
+namespace {
+
+[[noreturn]] void refuse(std::string_view message)
+{
+    throw InstallerFailure(std::string(message));
+}
+
+} // namespace
+
+void InstallTransaction::createStaging()
+{
+    // A fresh name for every run, inside the root: the swap then consists of
+    // renames on one volume, and two installers never share a folder.
+    auto staging = root_.appendingDirectory(".Quillmark-install-" + platform::randomUUIDText());
+    manager_.createDirectory(staging, platform::MissingParents::fail, 0700);
+    staging_ = staging;
+    keepStaging_ = false;
+    stagedCopy_ = staging.appendingDirectory("Quillmark.app");
+    backup_ = staging.appendingDirectory("Previous Quillmark.app");
+}
+
+void InstallTransaction::stageVerifiedCopy()
+{
+    manager_.copyItem(*source_, *stagedCopy_);
+    auto staged = engine_.verifiedPayload(*stagedCopy_);
+    stagedObject_ = engine_.objectIdentity(*stagedCopy_);
+    if (!sameVersions(staged, payload_))
+        refuse(message::stagedVersionMismatch);
+}
+
+void InstallTransaction::makeStagedCopyDurable() const
+{
+    // Before the installed copy is moved aside, the copy that will replace it
+    // must be on the disk: every file's data and every folder's names, then
+    // the staging folder's entry for it and the root's entry for the staging
+    // folder. A power cut after the swap then finds a complete copy at the
+    // destination, never one whose files are still empty.
+    manager_.synchronize(*stagedCopy_, platform::SyncScope::itemAndContents);
+    manager_.synchronize(*staging_, platform::SyncScope::item);
+    manager_.synchronize(root_, platform::SyncScope::item);
+}
+
+void InstallTransaction::checkDestinationUnchanged() const
+{
+    if (engine_.isLink(destination_) || engine_.isLink(root_))
+        refuse(message::destinationChanged);
+
+    bool present = manager_.fileExists(destination_);
+    if (!previousObject_) {
+        if (present)
+            refuse(message::applicationAppeared);
+        return;
+    }
+    // Compared by object, not by version: another copy of the same release
+    // put in its place is still not what the user reviewed.
+    if (!present || engine_.objectIdentity(destination_) != *previousObject_)
+        refuse(message::installedApplicationChanged);
+}
+
+} // namespace quillmark::transaction
