@@ -12,7 +12,10 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+// This C library's header declares the pidfd calls without C linkage.
+extern "C" {
 #include <sys/pidfd.h>
+}
 #include <unistd.h>
 
 namespace quillmark::platform {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace quillmark::platform::qt {
@@ -60,6 +61,14 @@ TerminationSignals::TerminationSignals(std::function<void()> quitRequested)
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < handledSignals.size(); ++i)
         ::sigaction(handledSignals[i], &action, &previousActions[i]);
+
+    // A launcher may have started us with these signals blocked; a quit
+    // request must still arrive.
+    sigset_t polite;
+    sigemptyset(&polite);
+    for (int number : handledSignals)
+        sigaddset(&polite, number);
+    ::pthread_sigmask(SIG_UNBLOCK, &polite, nullptr);
 }
 
 TerminationSignals::~TerminationSignals()

@@ -1,5 +1,6 @@
 #include "platform/qt/window_recording.hpp"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -79,6 +80,9 @@ void WindowRecording::capture()
     lastState_ = state;
     ++step_;
 
+    // Layout is redone lazily; the picture must show the state just
+    // described, laid out as it will be on screen.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QPixmap picture = window_->grab();
     if (sheet_ && sheet_->isVisible()) {
         QPainter painter(&picture);
