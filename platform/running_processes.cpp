@@ -12,10 +12,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
-// This C library's header declares the pidfd calls without C linkage.
-extern "C" {
-#include <sys/pidfd.h>
-}
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace quillmark::platform {
@@ -212,7 +209,7 @@ public:
         // The descriptor pins the process that holds the number now; the start
         // time proves that it is still the one listed, so a number reused by
         // another process is never signalled.
-        UniqueFd process(::pidfd_open(pid_, 0));
+        UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
         if (!process) {
             if (errno == ENOSYS && !isTerminated())
                 ::kill(pid_, SIGTERM);
@@ -220,7 +217,7 @@ public:
         }
         if (isTerminated())
             return;
-        ::pidfd_send_signal(process.get(), SIGTERM, nullptr, 0);
+        ::syscall(SYS_pidfd_send_signal, process.get(), SIGTERM, nullptr, 0);
     }
 
 private:
