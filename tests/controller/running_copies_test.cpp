@@ -62,8 +62,8 @@ protected:
     QuillmarkInstaller installer;
 };
 
-constexpr const char* quitsOnRequest = "#!/bin/sh\ntrap 'exit 0' TERM\nwhile :; do sleep 0.02; done\n";
-constexpr const char* declinesToQuit = "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 0.02; done\n";
+constexpr const char* quitsOnRequest = "#!/bin/sh\ntrap 'exit 0' TERM\nread line\n";
+constexpr const char* declinesToQuit = "#!/bin/sh\ntrap '' TERM\nread line\n";
 
 TEST_F(RunningCopyProcessTest, IsFoundAtItsRootAndThroughALinkButNotAtTheOtherRoot)
 {
@@ -99,10 +99,11 @@ TEST_F(RunningCopyProcessTest, ACopyThatDeclinesToQuitIsStillListed)
 
 TEST_F(RunningCopyProcessTest, AZombieIsNotCounted)
 {
-    bundleIn("system", "#!/bin/sh\nsleep 0.3\n");
+    bundleIn("system", "#!/bin/sh\nread line\n");
     RunningChild copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
     ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
     auto listed = installer.running(application("system")).front();
+    copy.closeInput();
     ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; }));
     EXPECT_TRUE(installer.running(application("system")).empty());
     EXPECT_TRUE(listed->isTerminated());
