@@ -38,6 +38,10 @@ ExtendedAttributes collect(const std::function<ssize_t(char*, std::size_t)>& lis
     const std::function<ssize_t(const char*, char*, std::size_t)>& value, const std::string& path)
 {
     ExtendedAttributes attributes;
+    // A volume without extended attributes, such as a disk image made
+    // without them, holds none on any item; that is not a failure to read.
+    if (list(nullptr, 0) < 0 && errno == ENOTSUP)
+        return attributes;
     std::string names = readSized(list, path);
     for (std::size_t start = 0; start < names.size();) {
         std::string name = names.c_str() + start;

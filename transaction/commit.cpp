@@ -42,11 +42,11 @@ InstallerResult InstallTransaction::commit()
         undo(std::current_exception());
     }
 
-    InstallerResult result { destination_, removeBackup() };
+    InstallerResult result { destination_, removeBackupOnceSwapIsDurable() };
     return result;
 }
 
-std::optional<std::string> InstallTransaction::removeBackup()
+std::optional<std::string> InstallTransaction::removeBackupOnceSwapIsDurable()
 {
     try {
         // Makes both renames durable before the backup goes: until the

@@ -42,7 +42,7 @@ private:
 
     // The swap and its way back (commit.cpp, rollback.cpp).
     InstallerResult commit();
-    std::optional<std::string> removeBackup();
+    std::optional<std::string> removeBackupOnceSwapIsDurable();
     [[noreturn]] void undo(std::exception_ptr cause);
     [[noreturn]] void restore(std::exception_ptr cause);
     [[noreturn]] void recoveryFailed(std::exception_ptr reason);

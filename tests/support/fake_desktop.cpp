@@ -124,6 +124,11 @@ std::size_t FakeDesktop::validTimers() const
     }));
 }
 
+std::shared_ptr<FakeTimer> FakeDesktop::lastTimer() const
+{
+    return timers_.empty() ? nullptr : timers_.back().lock();
+}
+
 platform::RunningApplications FakeDesktop::runningApplications() const
 {
     return { applications.begin(), applications.end() };
@@ -184,17 +189,22 @@ void FakeDesktop::runOnMainAndWait(std::function<void()> task)
 
 void FakeDesktop::runMainTasks()
 {
-    for (;;) {
-        std::function<void()> task;
-        {
-            std::lock_guard guard(lock_);
-            if (mainTasks_.empty())
-                return;
-            task = std::move(mainTasks_.front());
-            mainTasks_.pop_front();
-        }
-        task();
+    while (runOneMainTask()) {
     }
+}
+
+bool FakeDesktop::runOneMainTask()
+{
+    std::function<void()> task;
+    {
+        std::lock_guard guard(lock_);
+        if (mainTasks_.empty())
+            return false;
+        task = std::move(mainTasks_.front());
+        mainTasks_.pop_front();
+    }
+    task();
+    return true;
 }
 
 std::size_t FakeDesktop::pendingMainTasks() const

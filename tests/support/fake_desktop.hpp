@@ -161,6 +161,8 @@ public:
 
     // Runs main-queue tasks, including those they queue, until none is left.
     void runMainTasks();
+    // Runs the oldest main-queue task; false when there is none.
+    bool runOneMainTask();
     std::size_t pendingMainTasks() const;
     // Blocks until background work has queued a main task (for work on threads).
     void waitForMainTask();
@@ -174,6 +176,8 @@ public:
     // Moves the clock, firing every tick that falls due on the way, in order.
     void advance(Clock::duration duration);
     std::size_t validTimers() const;
+    // The timer scheduled last, while someone still holds it.
+    std::shared_ptr<FakeTimer> lastTimer() const;
 
     // Answers the latest unanswered alert or panel.
     void answerAlert(long response);

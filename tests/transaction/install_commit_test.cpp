@@ -85,6 +85,9 @@ const CommitCase commitCases[] = {
                 + " because it could not be removed.";
         },
         AtDestination::newCopy, Staging::keptWithBackup },
+    { "NewInstallationSwapCannotBeMadeDurable", false,
+        [](auto& t) { t.files->fail(FileOperation::synchronize, pathIs(t.root.path()), EIO, 2); }, Ending::result,
+        nullptr, AtDestination::newCopy, Staging::removed },
     { "CancelledAtCommit", true, [](auto& t) { t.cancelOnCall = 3; }, Ending::cancellation, nullptr,
         AtDestination::previousCopy, Staging::removed },
     { "ApplicationStartedBeforeCommit", true,

@@ -168,6 +168,9 @@ const PreflightCase preflightCases[] = {
                 [&t] { t.files->fail(FileOperation::attributesOfItem, inStaging("Quillmark.app"), EIO); });
         },
         Expect::platformError, nullptr },
+    { "StagedCopyCannotBeMadeDurable", true,
+        [](auto& t, auto&) { t.files->fail(FileOperation::synchronize, inStaging("Quillmark.app"), EIO); },
+        Expect::platformError, nullptr },
     { "StagedCopyIsAnotherBuild", true,
         [](auto& t, auto&) {
             t.files->after(FileOperation::copyItem, pathIs(t.payload.url.path()), [&t] {

@@ -1,0 +1,103 @@
+#include "platform/qt/qt_desktop.hpp"
+
+#include "platform/qt/installer_window.hpp"
+#include "platform/qt/qt_repeating_timer.hpp"
+#include "platform/qt/sheets.hpp"
+#include "platform/qt/window_recording.hpp"
+
+#include <QApplication>
+#include <QScreen>
+
+namespace quillmark::platform::qt {
+
+QtDesktop::QtDesktop(std::function<void()> endApplication)
+    : endApplication_(std::move(endApplication))
+{
+    if (!endApplication_)
+        endApplication_ = [] { QCoreApplication::exit(0); };
+}
+
+// The recording refers to the window, so it goes first.
+QtDesktop::~QtDesktop()
+{
+    recording_.reset();
+    window_.reset();
+}
+
+void QtDesktop::showWindow(const WindowDescription& description)
+{
+    WindowHooks hooks;
+    hooks.shouldClose = [this] {
+        const bool mayClose = delegate_ && delegate_->windowShouldClose();
+        // The installer has no life without its window.
+        if (mayClose)
+            QMetaObject::invokeMethod(window_.get(), [this] { terminate(); }, Qt::QueuedConnection);
+        return mayClose;
+    };
+    hooks.quitRequested = [this] { terminate(); };
+    window_ = std::make_unique<InstallerWindow>(description, std::move(hooks));
+
+    recording_ = WindowRecording::fromEnvironment(*window_, [window = window_.get()] { return window->describeState(); });
+    if (recording_)
+        window_->onChange = [recording = recording_.get()] { recording->changed(); };
+
+    if (QScreen* screen = window_->screen())
+        window_->move(screen->availableGeometry().center() - window_->rect().center());
+    window_->show();
+    activate();
+    if (recording_)
+        recording_->changed();
+}
+
+void QtDesktop::activate()
+{
+    if (!window_)
+        return;
+    window_->raise();
+    window_->activateWindow();
+}
+
+void QtDesktop::terminate()
+{
+    if (delegate_ && delegate_->applicationShouldTerminate() == TerminateReply::cancel)
+        return;
+    endApplication_();
+}
+
+void QtDesktop::showAlert(const AlertDescription& alert, std::function<void(long response)> completion)
+{
+    QWidget* sheet = showAlertSheet(window_.get(), alert, [this, completion = std::move(completion)](long response) {
+        sheetChanged();
+        completion(response);
+    });
+    if (recording_)
+        recording_->setSheet(sheet);
+}
+
+void QtDesktop::showOpenPanel(const OpenPanelDescription& panel,
+    std::function<void(long response, std::optional<FileURL> chosen)> completion)
+{
+    QWidget* sheet = showBundleOpenPanel(window_.get(), panel,
+        [this, completion = std::move(completion)](long response, std::optional<FileURL> chosen) {
+            sheetChanged();
+            completion(response, std::move(chosen));
+        });
+    if (recording_)
+        recording_->setSheet(sheet);
+}
+
+void QtDesktop::sheetChanged()
+{
+    if (recording_)
+        recording_->setSheet(nullptr);
+}
+
+std::shared_ptr<RepeatingTimer> QtDesktop::scheduleRepeatingTimer(Clock::duration interval,
+    std::function<void(RepeatingTimer& timer)> tick)
+{
+    return QtRepeatingTimer::start(interval, std::move(tick));
+}
+
+Desktop::Clock::time_point QtDesktop::now() const { return Clock::now(); }
+
+} // namespace quillmark::platform::qt

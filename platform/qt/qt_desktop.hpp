@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/application_delegate.hpp"
+#include "platform/desktop.hpp"
+
+#include <functional>
+#include <memory>
+
+namespace quillmark::platform::qt {
+
+class InstallerWindow;
+class WindowRecording;
+
+// The desktop on Qt Widgets. Sheets are window-modal dialogs on the
+// installer window; timers are Qt timers on the main loop. The delegate is
+// asked before the application ends and before the window closes.
+class QtDesktop final : public Desktop {
+public:
+    // `endApplication` leaves the event loop once the delegate agreed to end;
+    // by default it ends the application's main loop.
+    explicit QtDesktop(std::function<void()> endApplication = {});
+    ~QtDesktop() override;
+
+    void setDelegate(ApplicationDelegate& delegate) { delegate_ = &delegate; }
+
+    void showWindow(const WindowDescription& window) override;
+    void activate() override;
+    void terminate() override;
+    void showAlert(const AlertDescription& alert, std::function<void(long response)> completion) override;
+    void showOpenPanel(const OpenPanelDescription& panel,
+        std::function<void(long response, std::optional<FileURL> chosen)> completion) override;
+    std::shared_ptr<RepeatingTimer> scheduleRepeatingTimer(Clock::duration interval,
+        std::function<void(RepeatingTimer& timer)> tick) override;
+    Clock::time_point now() const override;
+
+    // The window once it is shown; tests measure it.
+    InstallerWindow* window() const { return window_.get(); }
+
+private:
+    void sheetChanged();
+
+    std::function<void()> endApplication_;
+    ApplicationDelegate* delegate_ = nullptr;
+    std::unique_ptr<InstallerWindow> window_;
+    std::unique_ptr<WindowRecording> recording_;
+};
+
+} // namespace quillmark::platform::qt

@@ -1,0 +1,133 @@
+#include "tests/app/private_desktop.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quillmark::testing {
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+std::string failure(const std::string& what)
+{
+    return what + " failed: " + std::strerror(errno);
+}
+
+} // namespace
+
+std::optional<std::string> programOnPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path ? path : "/usr/bin:/bin");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<VirtualDisplay> VirtualDisplay::start(std::string& whyNot)
+{
+    auto xvfb = programOnPath("Xvfb");
+    if (!xvfb) {
+        whyNot = "Xvfb is not installed";
+        return nullptr;
+    }
+    // A number derived from the process, stepping past displays in use.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        int number = 200 + (static_cast<int>(::getpid()) + attempt * 7) % 700;
+        std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+        if (exists(socket) || exists("/tmp/.X" + std::to_string(number) + "-lock"))
+            continue;
+        std::string name = ":" + std::to_string(number);
+        auto server = std::make_unique<ChildProcess>(
+            std::vector<std::string> { *xvfb, name, "-screen", "0", "1024x768x24", "-nolisten", "tcp" },
+            std::map<std::string, std::string> {});
+        for (int wait = 0; wait < 100 && !exists(socket); ++wait) {
+            if (server->waitForExit(std::chrono::milliseconds(0)))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (exists(socket))
+            return std::unique_ptr<VirtualDisplay>(new VirtualDisplay(name, std::move(server)));
+    }
+    whyNot = "Xvfb did not start on any free display";
+    return nullptr;
+}
+
+VirtualDisplay::VirtualDisplay(std::string name, std::unique_ptr<ChildProcess> server)
+    : name_(std::move(name))
+    , server_(std::move(server))
+{
+}
+
+VirtualDisplay::~VirtualDisplay()
+{
+    // Asked politely first, so the server removes its socket and lock file.
+    server_->signal(SIGTERM);
+    server_->waitForExit(std::chrono::seconds(5));
+}
+
+bool isolateWithDiskImage(const std::string& writable, const std::string& image, const std::string& volume,
+    std::string& whyNot)
+{
+    auto mount = programOnPath("mount");
+    if (!mount) {
+        whyNot = "mount is not installed";
+        return false;
+    }
+    if (::unshare(CLONE_NEWNS) != 0) {
+        whyNot = failure("entering a private mount namespace") + " (it needs root)";
+        return false;
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        whyNot = failure("making the mounts private");
+        return false;
+    }
+    if (::mount(writable.c_str(), writable.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        whyNot = failure("keeping " + writable + " writable");
+        return false;
+    }
+    // While the system can still record the loop device.
+    auto mounted = runCommand({ *mount, "-o", "loop,ro", "-t", "squashfs", image, volume });
+    if (mounted.exitStatus != 0) {
+        whyNot = "mounting the disk image failed: " + mounted.errors;
+        return false;
+    }
+    if (exists("/Applications")
+        && ::mount("quillmark-test", "/Applications", "tmpfs", MS_RDONLY | MS_NOSUID | MS_NODEV, "mode=0755") != 0) {
+        whyNot = failure("hiding /Applications");
+        return false;
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+        whyNot = failure("making the system read-only");
+        return false;
+    }
+    return true;
+}
+
+void leaveIsolation(const std::string& writable, const std::string& volume)
+{
+    ::mount(nullptr, "/", nullptr, MS_REMOUNT | MS_BIND, nullptr);
+    ::umount2(volume.c_str(), MNT_DETACH);
+    if (exists("/Applications"))
+        ::umount2("/Applications", MNT_DETACH);
+    ::umount2(writable.c_str(), MNT_DETACH);
+}
+
+} // namespace quillmark::testing

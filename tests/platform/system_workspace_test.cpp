@@ -1,0 +1,173 @@
+#include "platform/system_workspace.hpp"
+
+#include "tests/support/bundle_builder.hpp"
+#include "tests/support/running_child.hpp"
+#include "tests/support/temporary_folder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace quillmark::platform {
+namespace {
+
+using testing::BundleBuilder;
+using testing::RunningChild;
+using testing::eventually;
+
+// Quits on SIGTERM like the viewer does.
+constexpr const char* quitsOnRequest = "#!/bin/sh\ntrap 'exit 0' TERM\nread line\n";
+// Ignores SIGTERM, as a viewer with unsaved work may.
+constexpr const char* declinesToQuit = "#!/bin/sh\ntrap '' TERM\nread line\n";
+
+std::string programOf(const FileURL& bundle)
+{
+    return bundle.path() + "/Contents/MacOS/Quillmark";
+}
+
+// The listed applications that run from `bundle` (path as listed).
+RunningApplications listedAt(const std::string& bundle)
+{
+    RunningApplications found;
+    for (auto& application : SystemWorkspace().runningApplications()) {
+        auto url = application->bundleURL();
+        if (url && url->path() == bundle)
+            found.push_back(application);
+    }
+    return found;
+}
+
+class SystemWorkspaceTest : public ::testing::Test {
+protected:
+    testing::TemporaryFolder folder;
+};
+
+TEST_F(SystemWorkspaceTest, ListsAScriptByItsBundleWithTheBundleIdentifier)
+{
+    auto bundle = BundleBuilder().set("CFBundleIdentifier", "app.quillmark.viewer").executable(quitsOnRequest).write(folder.path("Quillmark.app"));
+    RunningChild copy({ programOf(bundle) });
+    ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; })) << "the script's process is not listed";
+    auto listed = listedAt(bundle.path()).front();
+    EXPECT_EQ(listed->bundleIdentifier(), "app.quillmark.viewer");
+    EXPECT_EQ(listed->bundleURL(), FileURL(bundle.path(), true));
+    EXPECT_FALSE(listed->isTerminated());
+}
+
+TEST_F(SystemWorkspaceTest, ListsACompiledProgramByItsBundle)
+{
+    auto bundle = BundleBuilder().set("CFBundleIdentifier", "app.quillmark.other").withoutExecutable().write(folder.path("Other.app"));
+    std::ifstream source("/bin/sleep", std::ios::binary);
+    std::ostringstream bytes;
+    bytes << source.rdbuf();
+    testing::writeFile(programOf(bundle), bytes.str(), 0755);
+    RunningChild copy({ programOf(bundle), "30" });
+    ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
+    EXPECT_EQ(listedAt(bundle.path()).front()->bundleIdentifier(), "app.quillmark.other");
+
+    listedAt(bundle.path()).front()->requestQuit();
+    EXPECT_TRUE(eventually([&] { return copy.state() == 'Z'; })) << "the default SIGTERM action ends it";
+}
+
+TEST_F(SystemWorkspaceTest, AProgramOutsideABundleHasNoBundle)
+{
+    testing::makeFolder(folder.path("Quillmark.app/Contents"));
+    testing::writeFile(folder.path("Quillmark.app/Contents/run"), quitsOnRequest, 0755);
+    RunningChild copy({ folder.path("Quillmark.app/Contents/run") });
+    ASSERT_TRUE(eventually([&] { return copy.state() == 'S' || copy.state() == 'R'; }));
+    for (auto& application : SystemWorkspace().runningApplications())
+        EXPECT_NE(application->bundleURL(), FileURL(folder.path("Quillmark.app"), true));
+}
+
+TEST_F(SystemWorkspaceTest, AQuitRequestIsSIGTERMAndTheCopyGoes)
+{
+    auto bundle = BundleBuilder().executable(quitsOnRequest).write(folder.path("Quillmark.app"));
+    RunningChild copy({ programOf(bundle) });
+    ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
+    auto listed = listedAt(bundle.path()).front();
+    listed->requestQuit();
+
+    ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; })) << "the script did not quit";
+    // Ended but not yet collected by its parent: a zombie counts as terminated
+    // and is no longer listed.
+    EXPECT_TRUE(listed->isTerminated());
+    EXPECT_TRUE(listedAt(bundle.path()).empty());
+    ASSERT_TRUE(copy.collect());
+    EXPECT_TRUE(listed->isTerminated());
+}
+
+TEST_F(SystemWorkspaceTest, ACopyThatDeclinesStaysListed)
+{
+    auto bundle = BundleBuilder().executable(declinesToQuit).write(folder.path("Quillmark.app"));
+    RunningChild copy({ programOf(bundle) });
+    ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
+    auto listed = listedAt(bundle.path()).front();
+    listed->requestQuit();
+    listed->requestQuit();
+
+    EXPECT_FALSE(eventually([&] { return copy.state() == 'Z'; }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(listed->isTerminated());
+    EXPECT_EQ(listedAt(bundle.path()).size(), 1u);
+}
+
+TEST_F(SystemWorkspaceTest, OpensTheApplicationInASessionOfItsOwn)
+{
+    auto bundle = BundleBuilder()
+                      .executable("#!/bin/sh\ncat /proc/$$/stat > \"$(dirname \"$0\")/../started.tmp\"\npwd >> "
+                                  "\"$(dirname \"$0\")/../started.tmp\"\nmv \"$(dirname \"$0\")/../started.tmp\" "
+                                  "\"$(dirname \"$0\")/../started\"\n")
+                      .write(folder.path("Quillmark.app"));
+    std::promise<std::exception_ptr> answered;
+    SystemWorkspace().openApplication(bundle, [&](std::exception_ptr error) { answered.set_value(error); });
+    auto error = answered.get_future().get();
+    ASSERT_EQ(error, nullptr);
+
+    auto marker = bundle.path() + "/Contents/started";
+    ASSERT_TRUE(eventually([&] { return ::access(marker.c_str(), F_OK) == 0; })) << "the application did not run";
+    std::istringstream report(testing::readFile(marker));
+    std::string statLine, folderLine;
+    std::getline(report, statLine);
+    std::getline(report, folderLine);
+    std::istringstream fields(statLine.substr(statLine.rfind(')') + 2));
+    std::string state, parent, group, session;
+    fields >> state >> parent >> group >> session;
+    auto pid = statLine.substr(0, statLine.find(' '));
+    EXPECT_EQ(session, pid) << "it leads a session of its own";
+    EXPECT_EQ(folderLine, "/") << "it does not hold the installer's folder";
+}
+
+TEST_F(SystemWorkspaceTest, AnApplicationThatCannotStartReportsWhy)
+{
+    struct Case {
+        const char* name;
+        BundleBuilder builder;
+        std::string expected;
+    };
+    auto at = [&](const char* name) { return folder.path(std::string(name) + ".app"); };
+    std::vector<Case> cases = {
+        { "NotExecutable", BundleBuilder().executable("#!/bin/sh\nexit 0\n", 0644),
+            "Could not start \u201C" + at("NotExecutable") + "/Contents/MacOS/Quillmark\u201D because you don't have permission." },
+        { "Missing", BundleBuilder().withoutExecutable(),
+            "Could not start \u201C" + at("Missing") + "/Contents/MacOS/Quillmark\u201D because there is no such file or folder." },
+        { "Unnamed", BundleBuilder().remove("CFBundleExecutable"),
+            "The application \u201C" + at("Unnamed") + "\u201D does not name its program." },
+    };
+    for (auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        auto bundle = row.builder.write(at(row.name));
+        std::promise<std::exception_ptr> answered;
+        SystemWorkspace().openApplication(bundle, [&](std::exception_ptr error) { answered.set_value(error); });
+        auto error = answered.get_future().get();
+        ASSERT_NE(error, nullptr);
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& failure) {
+            EXPECT_EQ(std::string(failure.what()), row.expected);
+        }
+    }
+}
+
+} // namespace
+} // namespace quillmark::platform
