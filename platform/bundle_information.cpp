@@ -57,16 +57,21 @@ std::optional<FileURL> BundleInformation::imageResource(std::string_view name) c
     return image;
 }
 
+std::optional<FileURL> bundleOfProgram(const FileURL& program)
+{
+    auto programFolder = program.deletingLastComponent();
+    auto contents = programFolder.deletingLastComponent();
+    auto bundle = contents.deletingLastComponent();
+    if (programFolder.lastComponent() != "MacOS" || contents.lastComponent() != "Contents" || !endsWith(bundle.lastComponent(), ".app"))
+        return std::nullopt;
+    return FileURL(bundle.path(), true);
+}
+
 BundleInformation bundleInformationForExecutable(const FileURL& executable)
 {
-    auto macOS = executable.deletingLastComponent();
-    auto contents = macOS.deletingLastComponent();
-    auto bundle = contents.deletingLastComponent();
-    if (macOS.lastComponent() == "MacOS" && contents.lastComponent() == "Contents" && endsWith(bundle.lastComponent(), ".app")) {
-        FileURL bundleFolder(bundle.path(), true);
-        return BundleInformation(bundleFolder, readInfo(bundleFolder));
-    }
-    return BundleInformation(FileURL(macOS.path(), true), std::nullopt);
+    if (auto bundle = bundleOfProgram(executable))
+        return BundleInformation(*bundle, readInfo(*bundle));
+    return BundleInformation(FileURL(executable.deletingLastComponent().path(), true), std::nullopt);
 }
 
 BundleInformation ownBundleInformation()

@@ -26,6 +26,10 @@ private:
     std::optional<PropertyListValue> info_;
 };
 
+// "<X>.app" for a program "<X>.app/Contents/MacOS/<name>"; nothing for a
+// program anywhere else.
+std::optional<FileURL> bundleOfProgram(const FileURL& program);
+
 // The bundle this program runs from: the program is
 // "<X>.app/Contents/MacOS/<name>". Outside a bundle: the program's folder,
 // with no keys and no resources. An unreadable Info.plist counts as no keys.

@@ -72,7 +72,9 @@ public:
     // Brings the application to the front, ahead of every other application.
     virtual void activate() = 0;
     // Asks the delegate's applicationShouldTerminate first; ends the process
-    // only when it answers `now`.
+    // only when it answers `now`. The delegate may call terminate() again from
+    // inside that question (a wait it ends at once); an inner `now` ends the
+    // process even though the outer question answers `cancel`.
     virtual void terminate() = 0;
 
     // A sheet on the window. Returns at once; the completion gets the answer.

@@ -1,5 +1,7 @@
 #include "platform/system_workspace.hpp"
 
+#include "platform/bundle_information.hpp"
+
 #include "platform/file_manager.hpp"
 #include "platform/property_list.hpp"
 #include "platform/unique_fd.hpp"
@@ -70,20 +72,12 @@ bool hasGone(const std::optional<ProcessStatus>& status)
     return !status || status->state == 'Z' || status->state == 'X';
 }
 
-// "<X>.app" for a path "<X>.app/Contents/MacOS/<name>".
-std::optional<FileURL> bundleOfProgram(const std::string& path)
+// The bundle of a program path as /proc or a command line gives it.
+std::optional<FileURL> bundleOfProgramPath(const std::string& path)
 {
     if (path.empty() || path[0] != '/')
         return std::nullopt;
-    FileURL program(path);
-    auto macOS = program.deletingLastComponent();
-    auto contents = macOS.deletingLastComponent();
-    auto bundle = contents.deletingLastComponent();
-    auto name = bundle.lastComponent();
-    if (macOS.lastComponent() != "MacOS" || contents.lastComponent() != "Contents" || name.size() <= 4
-        || name.substr(name.size() - 4) != ".app")
-        return std::nullopt;
-    return FileURL(bundle.path(), true);
+    return bundleOfProgram(FileURL(path));
 }
 
 std::vector<std::string> splitWords(const std::string& text)
@@ -164,7 +158,7 @@ std::optional<FileURL> bundleOfScript(pid_t pid, const std::string& program)
             script = *folder + "/" + script;
         }
         script = FileURL(script).standardized().path();
-        auto bundle = bundleOfProgram(script);
+        auto bundle = bundleOfProgramPath(script);
         if (bundle && interpretedBy(script, program))
             return bundle;
     }
@@ -262,7 +256,7 @@ RunningApplications SystemWorkspace::runningApplications() const
         constexpr std::string_view deleted = " (deleted)";
         if (program->size() > deleted.size() && program->ends_with(deleted))
             program->resize(program->size() - deleted.size());
-        auto bundle = bundleOfProgram(*program);
+        auto bundle = bundleOfProgramPath(*program);
         if (!bundle)
             bundle = bundleOfScript(*pid, *program);
         std::optional<std::string> identifier;

@@ -138,36 +138,41 @@ TEST(InstallExecutionTest, ACancelAfterTheCommittingHopIsIgnored)
     EXPECT_EQ(harness.title().text, "Quillmark is ready");
 }
 
-TEST(InstallExecutionTest, ClosingTheWindowWhileCommittingOnlyMarksTheQuit)
+TEST(InstallExecutionTest, LeavingWhileCommittingOnlyMarksTheQuit)
 {
     for (bool succeeds : { true, false }) {
-        SCOPED_TRACE(succeeds ? "succeeds" : "fails");
-        CommitRace race;
-        auto& harness = race.harness;
-        if (!succeeds) {
-            // The running check after the commit hop finds a copy.
-            harness.desktop.addRunningApplication("app.quillmark.viewer", systemCopy);
-        }
-        harness.desktop.runOneMainTask();
-        harness.expectState(State::committing);
-        EXPECT_FALSE(harness.installer->windowShouldClose());
-        EXPECT_TRUE(harness.installer->quitAfterCancel());
-        EXPECT_EQ(harness.status().text, applyingText);
-        EXPECT_FALSE(harness.desktop.terminated);
-        EXPECT_FALSE(harness.installer->cancellation()->test());
+        for (bool byQuitRequest : { false, true }) {
+            SCOPED_TRACE(std::string(succeeds ? "succeeds" : "fails") + (byQuitRequest ? ", quit request" : ", window close"));
+            CommitRace race;
+            auto& harness = race.harness;
+            if (!succeeds) {
+                // The running check after the commit hop finds a copy.
+                harness.desktop.addRunningApplication("app.quillmark.viewer", systemCopy);
+            }
+            harness.desktop.runOneMainTask();
+            harness.expectState(State::committing);
+            if (byQuitRequest)
+                harness.desktop.terminate();
+            else
+                EXPECT_FALSE(harness.installer->windowShouldClose());
+            EXPECT_TRUE(harness.installer->quitAfterCancel());
+            EXPECT_EQ(harness.status().text, applyingText);
+            EXPECT_FALSE(harness.desktop.terminated);
+            EXPECT_FALSE(harness.installer->cancellation()->test());
 
-        harness.desktop.drain();
-        EXPECT_TRUE(harness.desktop.terminated);
-        EXPECT_EQ(harness.title().text, "Quillmark 2.4.0") << "the outcome is not shown";
-        EXPECT_EQ(harness.status().text, applyingText);
+            harness.desktop.drain();
+            EXPECT_TRUE(harness.desktop.terminated);
+            EXPECT_EQ(harness.title().text, "Quillmark 2.4.0") << "the outcome is not shown";
+            EXPECT_EQ(harness.status().text, applyingText);
+        }
     }
 }
 
-class QuitWhileInstallingTest : public ::testing::TestWithParam<bool> { };
+class QuitWhileInstallingTest : public ::testing::TestWithParam<std::tuple<bool, bool>> { };
 
 TEST_P(QuitWhileInstallingTest, EndsWhenTheInstallationReportsWithoutShowingIt)
 {
-    bool succeeds = GetParam();
+    auto [succeeds, byQuitRequest] = GetParam();
     InstallerHarness harness;
     harness.becomeReady({ installedLocation(systemRoot, "2.3.0", "230"), newLocation(userRoot) });
     harness.engine->installScript = [succeeds](const InstalledIdentity&, const InstallerLocation& location, const InstallCallbacks&) -> InstallerResult {
@@ -177,8 +182,12 @@ TEST_P(QuitWhileInstallingTest, EndsWhenTheInstallationReportsWithoutShowingIt)
         return { location.root.appendingDirectory("Quillmark.app"), std::nullopt };
     };
     harness.startInstall();
-    EXPECT_EQ(harness.installer->applicationShouldTerminate(), platform::TerminateReply::cancel);
+    if (byQuitRequest)
+        EXPECT_EQ(harness.installer->applicationShouldTerminate(), platform::TerminateReply::cancel);
+    else
+        EXPECT_FALSE(harness.installer->windowShouldClose());
     EXPECT_EQ(harness.status().text, stoppingText);
+    EXPECT_TRUE(harness.installer->cancellation()->test());
     harness.settle();
     EXPECT_TRUE(harness.desktop.terminated);
     EXPECT_EQ(harness.title().text, "Quillmark 2.4.0");
@@ -187,8 +196,10 @@ TEST_P(QuitWhileInstallingTest, EndsWhenTheInstallationReportsWithoutShowingIt)
     EXPECT_TRUE(harness.desktop.alerts.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(BothOutcomes, QuitWhileInstallingTest, ::testing::Bool(),
-    [](const auto& info) { return info.param ? "Success" : "Failure"; });
+INSTANTIATE_TEST_SUITE_P(BothOutcomes, QuitWhileInstallingTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) ? "Success" : "Failure") + (std::get<1>(info.param) ? "_QuitRequest" : "_WindowClose");
+    });
 
 TEST(InstallExecutionTest, ACopyStartedAgainStopsTheInstallation)
 {

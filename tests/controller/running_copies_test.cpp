@@ -2,6 +2,7 @@
 
 #include "platform/system_workspace.hpp"
 #include "tests/support/bundle_builder.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/running_child.hpp"
 #include "tests/support/temporary_folder.hpp"
 
@@ -61,8 +62,8 @@ protected:
     QuillmarkInstaller installer;
 };
 
-constexpr const char* quitsOnRequest = "#!/bin/sh\ntrap 'exit 0' TERM\nwhile :; do sleep 0.02; done\n";
-constexpr const char* declinesToQuit = "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 0.02; done\n";
+constexpr const char* quitsOnRequest = "#!/bin/sh\ntrap 'exit 0' TERM\nread line\n";
+constexpr const char* declinesToQuit = "#!/bin/sh\ntrap '' TERM\nread line\n";
 
 TEST_F(RunningCopyProcessTest, IsFoundAtItsRootAndThroughALinkButNotAtTheOtherRoot)
 {
@@ -98,13 +99,51 @@ TEST_F(RunningCopyProcessTest, ACopyThatDeclinesToQuitIsStillListed)
 
 TEST_F(RunningCopyProcessTest, AZombieIsNotCounted)
 {
-    bundleIn("system", "#!/bin/sh\nsleep 0.3\n");
+    bundleIn("system", "#!/bin/sh\nread line\n");
     RunningChild copy({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") });
     ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
     auto listed = installer.running(application("system")).front();
+    copy.closeInput();
     ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; }));
     EXPECT_TRUE(installer.running(application("system")).empty());
     EXPECT_TRUE(listed->isTerminated());
+}
+
+// The sample viewer itself, copied into a root and started headless.
+class SampleViewerTest : public RunningCopyProcessTest {
+protected:
+    void SetUp() override
+    {
+        auto copied = runCommand({ "/bin/cp", "-a", QUILLMARK_SAMPLE_PAYLOAD_DIR, folder.path("system/Quillmark.app") });
+        ASSERT_EQ(copied.exitStatus, 0) << copied.errors;
+    }
+
+    std::map<std::string, std::string> headless(bool declines) const
+    {
+        return { { "DISPLAY", "" }, { "WAYLAND_DISPLAY", "" }, { "QT_QPA_PLATFORM", "" },
+            { "QUILLMARK_SAMPLE_DECLINE_QUIT", declines ? "1" : "" } };
+    }
+};
+
+TEST_F(SampleViewerTest, IsFoundAtItsRootAndQuitsOnTheRequest)
+{
+    ChildProcess viewer({ folder.path("linked/Quillmark.app/Contents/MacOS/Quillmark") }, headless(false));
+    ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
+    EXPECT_EQ(installer.running(application("linked")).size(), 1u);
+    EXPECT_TRUE(installer.running(application("user")).empty());
+
+    installer.running(application("system")).front()->requestQuit();
+    EXPECT_EQ(viewer.waitForExit(std::chrono::seconds(10)), 0) << "it quits normally, with status 0";
+    EXPECT_TRUE(installer.running(application("system")).empty());
+}
+
+TEST_F(SampleViewerTest, AViewerThatDeclinesStaysListed)
+{
+    ChildProcess viewer({ folder.path("system/Quillmark.app/Contents/MacOS/Quillmark") }, headless(true));
+    ASSERT_TRUE(eventually([&] { return installer.running(application("system")).size() == 1; }));
+    installer.running(application("system")).front()->requestQuit();
+    EXPECT_EQ(viewer.waitForExit(std::chrono::milliseconds(500)), std::nullopt);
+    EXPECT_EQ(installer.running(application("system")).size(), 1u);
 }
 
 } // namespace

@@ -19,9 +19,9 @@ using testing::RunningChild;
 using testing::eventually;
 
 // Quits on SIGTERM like the viewer does.
-constexpr const char* quitsOnRequest = "#!/bin/sh\ntrap 'exit 0' TERM\nwhile :; do sleep 0.02; done\n";
+constexpr const char* quitsOnRequest = "#!/bin/sh\ntrap 'exit 0' TERM\nread line\n";
 // Ignores SIGTERM, as a viewer with unsaved work may.
-constexpr const char* declinesToQuit = "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 0.02; done\n";
+constexpr const char* declinesToQuit = "#!/bin/sh\ntrap '' TERM\nread line\n";
 
 std::string programOf(const FileURL& bundle)
 {

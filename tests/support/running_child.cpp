@@ -1,6 +1,8 @@
 #include "tests/support/running_child.hpp"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -20,12 +22,32 @@ RunningChild::RunningChild(const std::vector<std::string>& arguments)
     for (const auto& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    if (int failure = ::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ); failure != 0)
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("Could not make a pipe: ") + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
+    int failure = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[0]);
+    input_ = ends[1];
+    if (failure != 0) {
+        closeInput();
         throw std::runtime_error("Could not start " + arguments[0] + ": " + std::strerror(failure));
+    }
+}
+
+void RunningChild::closeInput()
+{
+    if (input_ >= 0)
+        ::close(input_);
+    input_ = -1;
 }
 
 RunningChild::~RunningChild()
 {
+    closeInput();
     if (collected_)
         return;
     // Clean-up of the test itself: a child made to refuse SIGTERM can only be

@@ -8,8 +8,10 @@
 
 namespace quillmark::testing {
 
-// A program the test starts as its own child. Until it is collected, an
-// ended child stays a zombie, which the tests rely on.
+// A program the test starts as its own child, its standard input a pipe that
+// stays open until closeInput(), so a script can wait with "read" without
+// starting other processes. Until it is collected, an ended child stays a
+// zombie, which the tests rely on.
 class RunningChild {
 public:
     explicit RunningChild(const std::vector<std::string>& arguments);
@@ -22,9 +24,12 @@ public:
     char state() const;
     // Collects the child once it has ended; true when it had.
     bool collect();
+    // Ends the child's input: a script waiting in "read" goes on.
+    void closeInput();
 
 private:
     pid_t pid_ = -1;
+    int input_ = -1;
     bool collected_ = false;
 };
 
