@@ -12,11 +12,35 @@
 #include "platform/system_workspace.hpp"
 #include "platform/volume_information.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+namespace {
+
+// Whether the session has a display the window can appear on.
+bool hasDisplay()
+{
+    for (const char* variable : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" }) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int /*argc*/, char** argv)
 {
     using namespace quillmark;
+
+    if (!hasDisplay()) {
+        std::fputs("The Quillmark installer needs a graphical display. Open it from the desktop of the user who "
+                   "wants to install Quillmark.\n",
+            stderr);
+        return 1;
+    }
 
     platform::qt::QtApplication application(argv[0]);
     platform::SystemWorkspace workspace;

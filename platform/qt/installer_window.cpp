@@ -86,9 +86,9 @@ InstallerWindow::InstallerWindow(const WindowDescription& description, WindowHoo
     // The document view follows the visible width; only its height scrolls.
     scrollView_->setWidgetResizable(true);
     scrollView_->viewport()->setAutoFillBackground(false);
-    auto* document = buildMainStack(description);
-    document->setAutoFillBackground(false);
-    scrollView_->setWidget(document);
+    scrollView_->setWidget(buildMainStack(description));
+    // Set after adoption: the scroll view turns the background on when it adopts.
+    scrollView_->widget()->setAutoFillBackground(false);
     column->addWidget(scrollView_, 1);
 
     // The row has no leading edge of its own: it keeps its natural width and
