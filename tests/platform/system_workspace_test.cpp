@@ -11,6 +11,7 @@
 #include <sstream>
 #include <csignal>
 #include <pthread.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +83,25 @@ TEST_F(SystemWorkspaceTest, AProgramOutsideABundleHasNoBundle)
     ASSERT_TRUE(eventually([&] { return copy.state() == 'S' || copy.state() == 'R'; }));
     for (auto& application : SystemWorkspace().runningApplications())
         EXPECT_NE(application->bundleURL(), FileURL(folder.path("Quillmark.app"), true));
+}
+
+TEST_F(SystemWorkspaceTest, AFIFONamedOnACommandLineDoesNotStallTheList)
+{
+    testing::makeFolder(folder.path("Trap.app/Contents/MacOS"));
+    auto fifo = folder.path("Trap.app/Contents/MacOS/Quillmark");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    // cat waits to open the FIFO, with its path where a script's path would be.
+    RunningChild reader({ "/bin/cat", fifo });
+    ASSERT_TRUE(eventually([&] { return reader.state() == 'S'; }));
+
+    auto listing = std::async(std::launch::async, [] { return SystemWorkspace().runningApplications().size(); });
+    bool finished = listing.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    // Let every reader of the FIFO go, whatever happened.
+    int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0)
+        ::close(writer);
+    EXPECT_TRUE(finished) << "the list waited on the FIFO";
+    EXPECT_GT(listing.get(), 0u);
 }
 
 TEST_F(SystemWorkspaceTest, AQuitRequestIsSIGTERMAndTheCopyGoes)
