@@ -12,6 +12,8 @@
 #include "platform/system_workspace.hpp"
 #include "platform/volume_information.hpp"
 
+#include <QtGlobal>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -29,6 +31,14 @@ bool hasDisplay()
     return false;
 }
 
+// The installer writes no log and no debug output; the toolkit's notes about
+// its own set-up are not for the user. Only its critical reports remain.
+void keepOnlyCriticalToolkitMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 } // namespace
 
 int main(int /*argc*/, char** argv)
@@ -41,6 +51,7 @@ int main(int /*argc*/, char** argv)
             stderr);
         return 1;
     }
+    qInstallMessageHandler(keepOnlyCriticalToolkitMessages);
 
     platform::qt::QtApplication application(argv[0]);
     platform::SystemWorkspace workspace;
