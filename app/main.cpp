@@ -12,11 +12,46 @@
 #include "platform/system_workspace.hpp"
 #include "platform/volume_information.hpp"
 
+#include <QtGlobal>
+
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+namespace {
+
+// Whether the session has a display the window can appear on.
+bool hasDisplay()
+{
+    for (const char* variable : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" }) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+// The installer writes no log and no debug output; the toolkit's notes about
+// its own set-up are not for the user. Only its critical reports remain.
+void keepOnlyCriticalToolkitMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+} // namespace
 
 int main(int /*argc*/, char** argv)
 {
     using namespace quillmark;
+
+    if (!hasDisplay()) {
+        std::fputs("The Quillmark installer needs a graphical display. Open it from the desktop of the user who "
+                   "wants to install Quillmark.\n",
+            stderr);
+        return 1;
+    }
+    qInstallMessageHandler(keepOnlyCriticalToolkitMessages);
 
     platform::qt::QtApplication application(argv[0]);
     platform::SystemWorkspace workspace;

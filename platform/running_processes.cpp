@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -113,15 +114,30 @@ std::optional<std::string> findInPath(const std::string& name)
     return std::nullopt;
 }
 
+// The first line of a regular file, read without waiting: the path comes
+// from another process's command line and may name a FIFO.
+std::optional<std::string> firstLine(const std::string& path)
+{
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    std::string head(512, '\0');
+    auto count = ::read(file.get(), head.data(), head.size());
+    if (count <= 0)
+        return std::nullopt;
+    head.resize(static_cast<size_t>(count));
+    return head.substr(0, head.find('\n'));
+}
+
 // Whether `script` starts with a "#!" line naming `program` as its
 // interpreter, directly or through env.
 bool interpretedBy(const std::string& script, const std::string& program)
 {
-    std::ifstream file(script, std::ios::binary);
-    std::string line;
-    if (!file || !std::getline(file, line) || line.rfind("#!", 0) != 0)
+    auto line = firstLine(script);
+    if (!line || line->rfind("#!", 0) != 0)
         return false;
-    auto words = splitWords(line.substr(2));
+    auto words = splitWords(line->substr(2));
     if (words.empty())
         return false;
     std::optional<std::string> interpreter = words[0];

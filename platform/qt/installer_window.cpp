@@ -22,8 +22,8 @@ namespace {
 
 using namespace windowMetrics;
 
-// The headline's menu: the application's name stands where the system puts
-// it on other desktops, so the Quit item is found where people look for it.
+// The one menu is titled with the application's name, which is where other
+// desktops put the Quit item, so it is found where people look for it.
 constexpr const char* applicationMenuTitle = "Quillmark Installer";
 constexpr const char* quitItemTitle = "Quit Quillmark Installer";
 constexpr const char* locationCaption = "Installation location";
@@ -59,8 +59,10 @@ QLabel* makeImageView(const FileURL& image)
     return view;
 }
 
+// The Qt control behind a control the controller holds; every control of
+// the window comes from the Qt factory.
 template <typename Control>
-Control& adopt(auto& control)
+Control& qtControl(auto& control)
 {
     return dynamic_cast<Control&>(control);
 }
@@ -86,9 +88,9 @@ InstallerWindow::InstallerWindow(const WindowDescription& description, WindowHoo
     // The document view follows the visible width; only its height scrolls.
     scrollView_->setWidgetResizable(true);
     scrollView_->viewport()->setAutoFillBackground(false);
-    auto* document = buildMainStack(description);
-    document->setAutoFillBackground(false);
-    scrollView_->setWidget(document);
+    scrollView_->setWidget(buildMainStack(description));
+    // Set after adoption: the scroll view turns the background on when it adopts.
+    scrollView_->widget()->setAutoFillBackground(false);
     column->addWidget(scrollView_, 1);
 
     // The row has no leading edge of its own: it keeps its natural width and
@@ -101,7 +103,7 @@ InstallerWindow::InstallerWindow(const WindowDescription& description, WindowHoo
     column->addLayout(rowLine);
 
     setCentralWidget(content);
-    adopt<QtProgressIndicator>(description.progress).applyVisibility();
+    qtControl<QtProgressIndicator>(description.progress).applyVisibility();
 
     // The content keeps its size below the menu bar, which takes its own height.
     resize(contentWidth, contentHeight + menuBar()->sizeHint().height());
@@ -134,11 +136,11 @@ QWidget* InstallerWindow::buildMainStack(const WindowDescription& description)
             stack->addWidget(image, 0, Qt::AlignLeft);
     }
 
-    auto& title = adopt<QtLabel>(description.titleLabel);
+    auto& title = qtControl<QtLabel>(description.titleLabel);
     title.widget()->setFont(systemFont(titleFontSize, QFont::DemiBold));
     stack->addWidget(title.widget());
 
-    auto& text = adopt<QtLabel>(description.descriptionLabel);
+    auto& text = qtControl<QtLabel>(description.descriptionLabel);
     text.widget()->setFont(systemFont(descriptionFontSize, QFont::Normal));
     useSecondaryColour(text.widget());
     stack->addWidget(text.widget());
@@ -148,7 +150,7 @@ QWidget* InstallerWindow::buildMainStack(const WindowDescription& description)
     caption->setFont(systemFont(smallFontSize, QFont::Medium));
     stack->addWidget(caption, 0, Qt::AlignLeft);
 
-    auto& destinations = adopt<QtPopUpButton>(description.destinations);
+    auto& destinations = qtControl<QtPopUpButton>(description.destinations);
     destinations.widget()->setAccessibleName(QString::fromUtf8(locationCaption));
     caption->setBuddy(destinations.widget());
     stack->addWidget(destinations.widget());
@@ -157,13 +159,13 @@ QWidget* InstallerWindow::buildMainStack(const WindowDescription& description)
             action();
     });
 
-    auto& status = adopt<QtLabel>(description.statusLabel);
+    auto& status = qtControl<QtLabel>(description.statusLabel);
     status.widget()->setFont(systemFont(smallFontSize, QFont::Normal));
     useSecondaryColour(status.widget());
     status.widget()->setAccessibleName(QString::fromUtf8(statusAccessibleName));
     stack->addWidget(status.widget());
 
-    auto& progress = adopt<QtProgressIndicator>(description.progress);
+    auto& progress = qtControl<QtProgressIndicator>(description.progress);
     stack->addWidget(progress.widget());
 
     // Content starts at the top; spare height stays below it.
@@ -185,8 +187,8 @@ QWidget* InstallerWindow::buildMainStack(const WindowDescription& description)
 
 QWidget* InstallerWindow::buildButtonRow(const WindowDescription& description)
 {
-    auto& secondary = adopt<QtButton>(description.secondary);
-    auto& primary = adopt<QtButton>(description.primary);
+    auto& secondary = qtControl<QtButton>(description.secondary);
+    auto& primary = qtControl<QtButton>(description.primary);
 
     auto* row = new QWidget;
     auto* buttons = new QHBoxLayout(row);

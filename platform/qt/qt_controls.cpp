@@ -24,6 +24,19 @@ void deleteUnlessAdopted(QWidget* widget)
         delete widget;
 }
 
+// A push button with the breathing room of a standard bezel around its
+// title; the toolkit's own leaves the text touching the frame.
+class BezelPushButton final : public QPushButton {
+public:
+    QSize sizeHint() const override
+    {
+        constexpr int titlePadding = 12;
+        QSize size = QPushButton::sizeHint();
+        size.rwidth() += 2 * titlePadding;
+        return size;
+    }
+};
+
 } // namespace
 
 QtLabel::QtLabel(const std::string& text)
@@ -53,7 +66,7 @@ void QtLabel::setText(const std::string& text)
 }
 
 QtButton::QtButton(const std::string& title)
-    : widget_(new QPushButton)
+    : widget_(new BezelPushButton)
 {
     widget_->setAutoDefault(false);
     setTitle(title);

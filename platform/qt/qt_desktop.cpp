@@ -88,6 +88,10 @@ void QtDesktop::showOpenPanel(const OpenPanelDescription& panel,
 
 void QtDesktop::sheetChanged()
 {
+    // The window takes the keys back from its sheet, as it would under a
+    // window manager, so Return, Escape and Ctrl+Q reach it again.
+    if (window_)
+        window_->activateWindow();
     if (recording_)
         recording_->setSheet(nullptr);
 }

@@ -3,7 +3,6 @@
 #include "platform/qt/display_text.hpp"
 #include "platform/volume_information.hpp"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>

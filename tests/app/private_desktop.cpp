@@ -78,8 +78,9 @@ VirtualDisplay::VirtualDisplay(std::string name, std::unique_ptr<ChildProcess> s
 
 VirtualDisplay::~VirtualDisplay()
 {
-    // Asked politely first, so the server removes its socket and lock file.
-    server_->signal(SIGTERM);
+    // Asked politely first, so the server removes its socket and lock file;
+    // SIGINT, because test children start with SIGTERM blocked.
+    server_->signal(SIGINT);
     server_->waitForExit(std::chrono::seconds(5));
 }
 

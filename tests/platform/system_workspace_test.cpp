@@ -9,7 +9,11 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <csignal>
+#include <pthread.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillmark::platform {
 namespace {
@@ -81,6 +85,25 @@ TEST_F(SystemWorkspaceTest, AProgramOutsideABundleHasNoBundle)
         EXPECT_NE(application->bundleURL(), FileURL(folder.path("Quillmark.app"), true));
 }
 
+TEST_F(SystemWorkspaceTest, AFIFONamedOnACommandLineDoesNotStallTheList)
+{
+    testing::makeFolder(folder.path("Trap.app/Contents/MacOS"));
+    auto fifo = folder.path("Trap.app/Contents/MacOS/Quillmark");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    // cat waits to open the FIFO, with its path where a script's path would be.
+    RunningChild reader({ "/bin/cat", fifo });
+    ASSERT_TRUE(eventually([&] { return reader.state() == 'S'; }));
+
+    auto listing = std::async(std::launch::async, [] { return SystemWorkspace().runningApplications().size(); });
+    bool finished = listing.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    // Let every reader of the FIFO go, whatever happened.
+    int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0)
+        ::close(writer);
+    EXPECT_TRUE(finished) << "the list waited on the FIFO";
+    EXPECT_GT(listing.get(), 0u);
+}
+
 TEST_F(SystemWorkspaceTest, AQuitRequestIsSIGTERMAndTheCopyGoes)
 {
     auto bundle = BundleBuilder().executable(quitsOnRequest).write(folder.path("Quillmark.app"));
@@ -136,6 +159,38 @@ TEST_F(SystemWorkspaceTest, OpensTheApplicationInASessionOfItsOwn)
     auto pid = statLine.substr(0, statLine.find(' '));
     EXPECT_EQ(session, pid) << "it leads a session of its own";
     EXPECT_EQ(folderLine, "/") << "it does not hold the installer's folder";
+}
+
+// The installer handles its quit signals its own way (blocked, or ignored
+// while it commits); the application it opens must still quit on SIGTERM.
+TEST_F(SystemWorkspaceTest, TheOpenedApplicationQuitsOnSIGTERMWhateverTheInstallerDoes)
+{
+    auto bundle = BundleBuilder()
+                      .executable("#!/bin/sh\necho $$ > \"$(dirname \"$0\")/../pid.tmp\"\nmv \"$(dirname \"$0\")/../pid.tmp\" "
+                                  "\"$(dirname \"$0\")/../pid\"\nexec /bin/sleep 30\n")
+                      .write(folder.path("Quillmark.app"));
+    sigset_t quitSignals, previous;
+    sigemptyset(&quitSignals);
+    sigaddset(&quitSignals, SIGTERM);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &quitSignals, &previous), 0);
+    auto previousHandler = ::signal(SIGTERM, SIG_IGN);
+    std::promise<std::exception_ptr> answered;
+    SystemWorkspace().openApplication(bundle, [&](std::exception_ptr error) { answered.set_value(error); });
+    auto error = answered.get_future().get();
+    ::signal(SIGTERM, previousHandler);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ASSERT_EQ(error, nullptr);
+
+    auto pidFile = bundle.path() + "/Contents/pid";
+    ASSERT_TRUE(eventually([&] { return ::access(pidFile.c_str(), F_OK) == 0; }));
+    pid_t pid = std::stoi(testing::readFile(pidFile));
+    auto alive = [&] { return ::access(("/proc/" + std::to_string(pid) + "/exe").c_str(), F_OK) == 0; };
+    ASSERT_TRUE(alive());
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    bool ended = eventually([&] { return !alive(); });
+    if (!ended)
+        ::kill(pid, SIGKILL); // clean-up of the test only
+    EXPECT_TRUE(ended) << "the opened application ignored SIGTERM";
 }
 
 TEST_F(SystemWorkspaceTest, AnApplicationThatCannotStartReportsWhy)
