@@ -29,10 +29,11 @@ constexpr std::uint8_t dateMarker = 0x33;
 
 class Walker {
 public:
-    Walker(std::string_view bytes, int maximumNesting, std::size_t maximumValues)
+    Walker(std::string_view bytes, int maximumNesting, std::size_t maximumValues, std::size_t maximumKeys)
         : bytes_(bytes)
         , maximumNesting_(maximumNesting)
         , maximumValues_(maximumValues)
+        , maximumKeys_(maximumKeys)
     {
     }
 
@@ -155,6 +156,8 @@ private:
         case array:
             return visitReferences(object, at, count, depth, false);
         case dictionary:
+            if (count > maximumKeys_)
+                return "a dictionary holds more than " + std::to_string(maximumKeys_) + " keys.";
             if (count > tableStart_ / 2)
                 return "a dictionary runs past the end.";
             return visitReferences(object, at, count * 2, depth, true);
@@ -219,6 +222,7 @@ private:
     std::string_view bytes_;
     int maximumNesting_;
     std::size_t maximumValues_;
+    std::size_t maximumKeys_;
     std::size_t offsetSize_ = 0;
     std::size_t referenceSize_ = 0;
     std::uint64_t objectCount_ = 0;
@@ -230,9 +234,9 @@ private:
 } // namespace
 
 std::optional<std::string> binaryPropertyListFault(std::string_view bytes, int maximumNesting,
-    std::size_t maximumValues)
+    std::size_t maximumValues, std::size_t maximumKeysPerDictionary)
 {
-    return Walker(bytes, maximumNesting, maximumValues).check();
+    return Walker(bytes, maximumNesting, maximumValues, maximumKeysPerDictionary).check();
 }
 
 } // namespace quillmark::platform

@@ -16,9 +16,9 @@ namespace quillmark::platform {
 // The parser we use trusts much of this structure: it aborts on a dictionary
 // key that holds a NUL character, and it copies a shared object once for
 // every reference, so a small file of shared references expands without
-// bound. Checking first keeps a hostile bundle from crashing the installer or
+// bound; and its time for one dictionary grows with the square of its keys. Checking first keeps a hostile bundle from crashing the installer or
 // exhausting its memory.
 std::optional<std::string> binaryPropertyListFault(std::string_view bytes, int maximumNesting,
-    std::size_t maximumValues);
+    std::size_t maximumValues, std::size_t maximumKeysPerDictionary);
 
 } // namespace quillmark::platform

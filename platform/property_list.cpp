@@ -2,6 +2,7 @@
 
 #include "platform/binary_property_list_check.hpp"
 #include "platform/error.hpp"
+#include "platform/xml_property_list_check.hpp"
 
 #include <plist/plist.h>
 
@@ -18,6 +19,10 @@ constexpr int maximumNesting = 512;
 // copies it for every reference; more values than this is an expansion
 // attack, not an application's information.
 constexpr std::size_t maximumBinaryValues = 2'000'000;
+// The parser's time for one dictionary grows with the square of its keys;
+// this many take it about a second. A seal of a bundle of 100,000 items has
+// 100,000 keys in its largest dictionary.
+constexpr std::size_t maximumKeysPerDictionary = 250'000;
 
 struct PlistDeleter {
     void operator()(plist_t node) const { plist_free(node); }
@@ -221,8 +226,10 @@ PropertyListValue parsePropertyList(std::string_view bytes)
         throw unreadable("it is too large.");
     // The parser trusts the structure of binary data; see binaryPropertyListFault.
     if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()))) {
-        if (auto fault = binaryPropertyListFault(bytes, maximumNesting, maximumBinaryValues))
+        if (auto fault = binaryPropertyListFault(bytes, maximumNesting, maximumBinaryValues, maximumKeysPerDictionary))
             throw unreadable(std::move(*fault));
+    } else if (auto fault = xmlPropertyListFault(bytes, maximumKeysPerDictionary)) {
+        throw unreadable(std::move(*fault));
     }
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);

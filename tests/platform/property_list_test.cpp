@@ -1,6 +1,7 @@
 #include "platform/property_list.hpp"
 
 #include "platform/error.hpp"
+#include "tests/support/raw_binary_property_list.hpp"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,42 @@ TEST(PropertyListTest, RefusesNestingDeeperThanAnyBundleHas)
         xml += "</array>";
     xml += "</plist>";
     EXPECT_THROW(parsePropertyList(xml), Error);
+}
+
+TEST(PropertyListTest, RefusesADictionaryWithMoreKeysThanTheParserTakesInTime)
+{
+    auto xmlDictionaries = [](std::vector<int> sizes) {
+        std::string xml = "<plist><array>";
+        int next = 0;
+        for (int size : sizes) {
+            xml += "<dict>";
+            for (int i = 0; i < size; ++i)
+                xml += "<key>k" + std::to_string(next++) + "</key><true/>";
+            xml += "</dict>";
+        }
+        return xml + "</array></plist>";
+    };
+    auto binaryDictionary = [](int size) {
+        testing::RawBinaryPropertyList list;
+        auto value = list.boolean(true);
+        std::vector<std::pair<std::size_t, std::size_t>> entries;
+        for (int i = 0; i < size; ++i)
+            entries.emplace_back(list.ascii("k" + std::to_string(i)), value);
+        return list.bytes(list.dictionary(entries));
+    };
+    const std::string tooMany = "The data is not a valid property list: a dictionary holds more than 250000 keys.";
+    for (const auto& bytes : { xmlDictionaries({ 250'001 }), binaryDictionary(250'001) }) {
+        try {
+            parsePropertyList(bytes);
+            ADD_FAILURE() << "parsed a dictionary of 250,001 keys";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.description(), tooMany);
+        }
+    }
+    // The limit is per dictionary, not per file.
+    auto many = parsePropertyList(xmlDictionaries({ 150'000, 150'000 }));
+    ASSERT_EQ(many.items().size(), 2u);
+    EXPECT_EQ(many.items()[1].entries().size(), 150'000u);
 }
 
 } // namespace

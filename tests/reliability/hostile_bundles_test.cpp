@@ -173,6 +173,15 @@ std::vector<HostileCase> hostileCases()
                 }));
             },
             "an object contains itself.", "an object contains itself." },
+        { "seal of 60 MB holding one dictionary of 2,200,000 keys",
+            [](const std::string& b, const std::string&) {
+                sealedViewer(b);
+                std::string manifest = "<plist><dict><key>files</key><dict>";
+                for (int i = 0; i < 2'200'000; ++i)
+                    manifest += "<key>Contents/k" + std::to_string(i) + "</key><true/>";
+                writeFile(b + "/Contents/_CodeSignature/Seal.plist", manifest + "</dict></dict></plist>");
+            },
+            accepted, "Seal.plist” is damaged or unreadable." },
         { "folders nested 1,000 deep",
             [](const std::string& b, const std::string&) {
                 sealedViewer(b);
