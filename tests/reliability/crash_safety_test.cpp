@@ -12,7 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
+#include <unistd.h>
 #include <iostream>
 #include <map>
 
@@ -165,6 +170,99 @@ TEST_P(CrashSafetyTest, EveryKillPointLeavesAWholeApplicationAndAFreeLock)
 
     std::cout << (update() ? "Update" : "New installation") << ": " << killPoints.size() << " kill points over "
               << counted.operations << " file operations:";
+    for (const auto& [what, count] : tally)
+        std::cout << " " << what << " " << count << ";";
+    std::cout << "\n";
+}
+
+// The program's path through PATH, or "" when it is not installed.
+std::string programPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "/usr/bin:/bin";
+    while (!folders.empty()) {
+        auto colon = folders.find(':');
+        auto candidate = std::string(folders.substr(0, colon)) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        folders = colon == std::string_view::npos ? std::string_view {} : folders.substr(colon + 1);
+    }
+    return "";
+}
+
+// The system calls that change the disk during an installation.
+const std::vector<std::string> changingCalls { "mkdir", "mkdirat", "copy_file_range", "fchmod", "utimensat",
+    "fsetxattr", "symlink", "symlinkat", "sync_file_range", "fsync", "rename", "renameat", "renameat2", "unlink",
+    "unlinkat", "rmdir" };
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const auto& name : names)
+        text += (text.empty() ? "" : ",") + name;
+    return text;
+}
+
+// Finer than the file operations: strace kills the installer on entry to the
+// n-th call of each system call that changes the disk, in the middle of a
+// copy, a sync or a removal.
+TEST_P(CrashSafetyTest, EverySystemCallThatChangesTheDiskIsAKillPoint)
+{
+    const auto strace = programPath("strace");
+    if (strace.empty())
+        GTEST_SKIP() << "strace is not installed, so the installer cannot be stopped at its system calls.";
+    // Under AddressSanitizer the leak check at exit needs ptrace, which strace holds.
+    if (const char* options = std::getenv("ASAN_OPTIONS"))
+        ::setenv("ASAN_OPTIONS", (std::string(options) + ":detect_leaks=0").c_str(), 1);
+
+    const auto payload = folder.path("Volume/Quillmark.app");
+    writeSealedViewer(payload, "241");
+    const auto payloadSnapshot = testing::snapshotTree(payload);
+
+    const auto counts = folder.path("counts");
+    auto counted = testing::runCommand({ strace, "-f", "-c", "-o", counts, "-e", "trace=" + joined(changingCalls),
+        QUILLMARK_INSTALL_PROCESS, payload, freshRoot("counted") });
+    ASSERT_NE(counted.output.find("outcome: installed"), std::string::npos) << counted.output << counted.errors;
+    std::map<std::string, int> calls;
+    std::istringstream table(testing::readFile(counts));
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream words(line);
+        std::vector<std::string> columns { std::istream_iterator<std::string>(words), std::istream_iterator<std::string>() };
+        if (columns.size() >= 5 && std::find(changingCalls.begin(), changingCalls.end(), columns.back()) != changingCalls.end())
+            calls[columns.back()] = std::stoi(columns[3]);
+    }
+    ASSERT_FALSE(calls.empty()) << testing::readFile(counts);
+
+    int points = 0;
+    int killed = 0;
+    std::map<std::string, int> tally;
+    for (const auto& [call, count] : calls) {
+        for (int n = 1; n <= count; ++n, ++points) {
+            SCOPED_TRACE(call + " #" + std::to_string(n));
+            auto root = freshRoot("root-" + std::to_string(points));
+            std::optional<Snapshot> previous;
+            if (update())
+                previous = testing::snapshotTree(root + "/Quillmark.app");
+
+            auto run = testing::runCommand({ strace, "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e",
+                "inject=" + call + ":signal=KILL:when=" + std::to_string(n), QUILLMARK_INSTALL_PROCESS, payload, root });
+            killed += run.output.find("outcome: ") == std::string::npos;
+
+            auto found = whatIsLeft(root, payloadSnapshot, previous);
+            EXPECT_NE(found, Found::lost);
+            ++tally[describe(found)];
+            const auto lock = root + "/.Quillmark.install.lock";
+            if (fs::exists(lock)) {
+                EXPECT_TRUE(testing::anotherProcessCanLock(lock)) << "the lock is free";
+            }
+            auto again = runInstaller(payload, root);
+            EXPECT_EQ(again.outcome, "installed");
+            EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), payloadSnapshot);
+        }
+    }
+    EXPECT_GT(killed, 0);
+    std::cout << (update() ? "Update" : "New installation") << ": " << points << " system-call kill points ("
+              << killed << " killed):";
     for (const auto& [what, count] : tally)
         std::cout << " " << what << " " << count << ";";
     std::cout << "\n";
