@@ -68,12 +68,17 @@ void QuillmarkInstaller::performInstall(const InstalledIdentity& payload, const 
             .beforeCommit = {},
             .afterReplace = {},
         };
+        std::exception_ptr failure;
         try {
             auto result = engine().install(payload, location, callbacks);
             queues.runOnMain([this, result] { installSucceeded(result); });
+            return;
         } catch (...) {
-            queues.runOnMain([this, error = std::current_exception(), location] { installFailed(error, location); });
+            failure = std::current_exception();
         }
+        // Handed over after the handler and by move: the main thread then
+        // holds the only reference and frees the error where it reads it.
+        queues.runOnMain([this, error = std::move(failure), location] { installFailed(error, location); });
     });
 }
 
@@ -133,7 +138,7 @@ void QuillmarkInstaller::openInstalled(const platform::FileURL& application)
 {
     // The completion may come on any thread; the controls live on the main one.
     environment_.workspace.openApplication(application, [this](std::exception_ptr error) {
-        environment_.queues.runOnMain([this, error] {
+        environment_.queues.runOnMain([this, error = std::move(error)] {
             if (error)
                 statusLabel_->setText(std::string(notOpenedText) + errorDescription(error));
             else

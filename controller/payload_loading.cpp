@@ -23,12 +23,17 @@ void QuillmarkInstaller::loadPayload(const platform::FileURL& bundle)
 {
     enterBusy();
     environment_.queues.runInBackground([this, bundle] {
+        std::exception_ptr failure;
         try {
             auto identity = validateSource(bundle);
             environment_.queues.runOnMain([this, identity] { payloadVerified(identity); });
+            return;
         } catch (...) {
-            environment_.queues.runOnMain([this, error = std::current_exception()] { payloadRefused(error); });
+            failure = std::current_exception();
         }
+        // Handed over after the handler and by move: the main thread then
+        // holds the only reference and frees the error where it reads it.
+        environment_.queues.runOnMain([this, error = std::move(failure)] { payloadRefused(error); });
     });
 }
 

@@ -93,10 +93,16 @@ void SystemWorkspace::openApplication(const FileURL& bundle, std::function<void(
 {
     std::thread([bundle, completion = std::move(completion)] {
         pid_t pid = 0;
+        std::exception_ptr failure;
         try {
             pid = start(programOf(bundle));
         } catch (...) {
-            completion(std::current_exception());
+            failure = std::current_exception();
+        }
+        // Handed over after the handler and by move, so that this thread
+        // keeps no reference to an error that another thread may be reading.
+        if (failure) {
+            completion(std::move(failure));
             return;
         }
         completion(nullptr);

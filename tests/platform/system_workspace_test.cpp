@@ -213,7 +213,7 @@ TEST_F(SystemWorkspaceTest, AnApplicationThatCannotStartReportsWhy)
         SCOPED_TRACE(row.name);
         auto bundle = row.builder.write(at(row.name));
         std::promise<std::exception_ptr> answered;
-        SystemWorkspace().openApplication(bundle, [&](std::exception_ptr error) { answered.set_value(error); });
+        SystemWorkspace().openApplication(bundle, [&](std::exception_ptr error) { answered.set_value(std::move(error)); });
         auto error = answered.get_future().get();
         ASSERT_NE(error, nullptr);
         try {
