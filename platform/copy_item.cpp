@@ -138,17 +138,27 @@ private:
             throw fileError(errno, FileAccess::writing, action, path);
     }
 
+    // Opens a source item without following a link and makes sure it is
+    // still the object that was looked at, so nothing put in its place in
+    // the meantime is copied; `opened` receives its attributes.
+    UniqueFd openUnchanged(int parent, const std::string& name, int extraFlags, const struct stat& status,
+        const std::string& path, struct stat& opened)
+    {
+        UniqueFd item(::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | extraFlags));
+        if (!item)
+            throw fileError(errno, FileAccess::reading, action, path);
+        if (::fstat(item.get(), &opened) != 0)
+            throw fileError(errno, FileAccess::reading, action, path);
+        if (!sameObject(opened, status))
+            refuseChanged(path);
+        return item;
+    }
+
     void copyFolder(int sourceParent, int destinationParent, const std::string& name, const std::string& destinationName,
         const struct stat& status, const std::string& sourcePath, const std::string& destinationPath)
     {
-        UniqueFd source(::openat(sourceParent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!source)
-            throw fileError(errno, FileAccess::reading, action, sourcePath);
         struct stat opened {};
-        if (::fstat(source.get(), &opened) != 0)
-            throw fileError(errno, FileAccess::reading, action, sourcePath);
-        if (!sameObject(opened, status))
-            refuseChanged(sourcePath);
+        auto source = openUnchanged(sourceParent, name, O_DIRECTORY, status, sourcePath, opened);
 
         // Private until its contents are in, whatever mode it ends with, so a
         // read-only folder can still be filled.
@@ -176,14 +186,8 @@ private:
     {
         // O_NONBLOCK: should a FIFO take the file's place after the look
         // above, opening it must not wait for a writer; it is refused below.
-        UniqueFd source(::openat(sourceParent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-        if (!source)
-            throw fileError(errno, FileAccess::reading, action, sourcePath);
         struct stat opened {};
-        if (::fstat(source.get(), &opened) != 0)
-            throw fileError(errno, FileAccess::reading, action, sourcePath);
-        if (!sameObject(opened, status))
-            refuseChanged(sourcePath);
+        auto source = openUnchanged(sourceParent, name, O_NONBLOCK, status, sourcePath, opened);
 
         UniqueFd destination(::openat(destinationParent, destinationName.c_str(),
             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));

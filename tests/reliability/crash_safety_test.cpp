@@ -123,6 +123,25 @@ protected:
         return root;
     }
 
+    // What a killed installation must leave: a whole application, a free
+    // lock, and a root that the next installation can use.
+    static void expectRecoverable(const std::string& root, const std::string& payload, const Snapshot& payloadSnapshot,
+        const std::optional<Snapshot>& previous, std::map<std::string, int>& tally)
+    {
+        auto found = whatIsLeft(root, payloadSnapshot, previous);
+        EXPECT_NE(found, Found::lost);
+        ++tally[describe(found)];
+        // Before the lock file is made there is no lock to find free.
+        const auto lock = root + "/.Quillmark.install.lock";
+        if (fs::exists(lock)) {
+            EXPECT_TRUE(testing::anotherProcessCanLock(lock)) << "the lock is free";
+        }
+
+        auto again = runInstaller(payload, root);
+        EXPECT_EQ(again.outcome, "installed");
+        EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), payloadSnapshot);
+    }
+
     testing::TemporaryFolder folder;
 };
 
@@ -154,18 +173,7 @@ TEST_P(CrashSafetyTest, EveryKillPointLeavesAWholeApplicationAndAFreeLock)
         auto killed = runInstaller(payload, root, point);
         EXPECT_TRUE(killed.killed) << "the process ended with: " << killed.outcome;
 
-        auto found = whatIsLeft(root, payloadSnapshot, previous);
-        EXPECT_NE(found, Found::lost);
-        ++tally[describe(found)];
-        // Before the lock file is made there is no lock to find free.
-        const auto lock = root + "/.Quillmark.install.lock";
-        if (fs::exists(lock)) {
-            EXPECT_TRUE(testing::anotherProcessCanLock(lock)) << "the lock is free";
-        }
-
-        auto again = runInstaller(payload, root);
-        EXPECT_EQ(again.outcome, "installed");
-        EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), payloadSnapshot);
+        expectRecoverable(root, payload, payloadSnapshot, previous, tally);
     }
 
     std::cout << (update() ? "Update" : "New installation") << ": " << killPoints.size() << " kill points over "
@@ -173,21 +181,6 @@ TEST_P(CrashSafetyTest, EveryKillPointLeavesAWholeApplicationAndAFreeLock)
     for (const auto& [what, count] : tally)
         std::cout << " " << what << " " << count << ";";
     std::cout << "\n";
-}
-
-// The program's path through PATH, or "" when it is not installed.
-std::string programPath(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path != nullptr ? path : "/usr/bin:/bin";
-    while (!folders.empty()) {
-        auto colon = folders.find(':');
-        auto candidate = std::string(folders.substr(0, colon)) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        folders = colon == std::string_view::npos ? std::string_view {} : folders.substr(colon + 1);
-    }
-    return "";
 }
 
 // The system calls that change the disk during an installation.
@@ -208,7 +201,7 @@ std::string joined(const std::vector<std::string>& names)
 // copy, a sync or a removal.
 TEST_P(CrashSafetyTest, EverySystemCallThatChangesTheDiskIsAKillPoint)
 {
-    const auto strace = programPath("strace");
+    const auto strace = testing::programPath("strace");
     if (strace.empty())
         GTEST_SKIP() << "strace is not installed, so the installer cannot be stopped at its system calls.";
     // Under AddressSanitizer the leak check at exit needs ptrace, which strace holds.
@@ -248,16 +241,7 @@ TEST_P(CrashSafetyTest, EverySystemCallThatChangesTheDiskIsAKillPoint)
                 "inject=" + call + ":signal=KILL:when=" + std::to_string(n), QUILLMARK_INSTALL_PROCESS, payload, root });
             killed += run.output.find("outcome: ") == std::string::npos;
 
-            auto found = whatIsLeft(root, payloadSnapshot, previous);
-            EXPECT_NE(found, Found::lost);
-            ++tally[describe(found)];
-            const auto lock = root + "/.Quillmark.install.lock";
-            if (fs::exists(lock)) {
-                EXPECT_TRUE(testing::anotherProcessCanLock(lock)) << "the lock is free";
-            }
-            auto again = runInstaller(payload, root);
-            EXPECT_EQ(again.outcome, "installed");
-            EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), payloadSnapshot);
+            expectRecoverable(root, payload, payloadSnapshot, previous, tally);
         }
     }
     EXPECT_GT(killed, 0);

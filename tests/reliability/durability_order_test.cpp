@@ -29,21 +29,6 @@ void writeSealedViewer(const std::string& path, const std::string& build)
     testing::sealBundle(testing::BundleBuilder().version(version).build(build).releaseVersion(version + ".0").write(path));
 }
 
-// The program's path through PATH, or "" when it is not installed.
-std::string programPath(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path != nullptr ? path : "/usr/bin:/bin";
-    while (!folders.empty()) {
-        auto colon = folders.find(':');
-        auto candidate = std::string(folders.substr(0, colon)) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        folders = colon == std::string_view::npos ? std::string_view {} : folders.substr(colon + 1);
-    }
-    return "";
-}
-
 bool succeeded(const std::string& line)
 {
     return line.ends_with(" = 0");
@@ -70,7 +55,7 @@ std::function<bool(const std::string&)> fsyncOf(const std::string& path)
 
 TEST(DurabilityOrderTest, UpdateSyncsStagedDataBeforeTheSwapAndTheSwapBeforeRemovingTheBackup)
 {
-    const auto strace = programPath("strace");
+    const auto strace = testing::programPath("strace");
     if (strace.empty())
         GTEST_SKIP() << "strace is not installed, so the system calls cannot be traced.";
 

@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -52,6 +54,21 @@ std::vector<std::string> currentEnvironment()
 }
 
 } // namespace
+
+// The program's path through PATH, or "" when it is not installed.
+std::string programPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path != nullptr ? path : "/usr/bin:/bin";
+    while (!folders.empty()) {
+        auto colon = folders.find(':');
+        auto candidate = std::string(folders.substr(0, colon)) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        folders = colon == std::string_view::npos ? std::string_view {} : folders.substr(colon + 1);
+    }
+    return "";
+}
 
 CommandResult runCommand(const std::vector<std::string>& arguments)
 {

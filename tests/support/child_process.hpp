@@ -15,6 +15,9 @@ struct CommandResult {
     std::string errors;
 };
 
+// The program's path through PATH, or "" when it is not installed.
+std::string programPath(const std::string& name);
+
 // Runs a program to its end and collects what it printed.
 CommandResult runCommand(const std::vector<std::string>& arguments);
 
