@@ -65,7 +65,8 @@ public:
     // never followed.
     virtual void removeItem(const FileURL& url) const = 0;
     // Waits until the item (and, with SyncScope::itemAndContents, everything
-    // in it) is on the disk, so that a power cut cannot take it back.
+    // in it, all on the item's volume) is on the disk, so that a power cut
+    // cannot take it back.
     virtual void synchronize(const FileURL& url, SyncScope scope) const = 0;
 
     virtual FileURL homeDirectoryForCurrentUser() const = 0;

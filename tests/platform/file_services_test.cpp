@@ -147,6 +147,33 @@ TEST_F(FileServicesTest, RemovalNeverFollowsLinks)
     EXPECT_EQ(testing::readFile(folder.path("Outside/keep.txt")), "keep");
 }
 
+// Wide and deep enough that every worker of the removal takes part, with
+// links out of the tree at every level and folders that only their owner
+// may change.
+TEST_F(FileServicesTest, RemovesALargeTreeCompletelyAndNothingOutsideIt)
+{
+    testing::writeFile(folder.path("Outside/keep.txt"), "keep");
+    std::string level = folder.path("Tree");
+    for (int depth = 0; depth < 12; ++depth) {
+        for (int branch = 0; branch < 6; ++branch) {
+            auto side = level + "/side" + std::to_string(branch);
+            for (int file = 0; file < 5; ++file)
+                testing::writeFile(side + "/file" + std::to_string(file), std::string(4096, 'x'));
+            testing::makeLink(folder.path("Outside"), side + "/to-outside");
+        }
+        testing::makeLink(folder.path("Outside/keep.txt"), level + "/to-keep");
+        level += "/deeper";
+        testing::makeFolder(level);
+    }
+    ASSERT_EQ(::chmod(folder.path("Tree/side3").c_str(), 0500), 0);
+
+    manager.removeItem(at("Tree"));
+
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.path("Tree"))));
+    EXPECT_EQ(testing::readFile(folder.path("Outside/keep.txt")), "keep");
+    EXPECT_TRUE(std::filesystem::is_directory(folder.path("Outside")));
+}
+
 TEST_F(FileServicesTest, RemovingALinkRemovesOnlyTheLink)
 {
     testing::writeFile(folder.path("Real/file"), "x");
@@ -165,16 +192,19 @@ TEST_F(FileServicesTest, RemovalErrorsNameTheItem)
     EXPECT_EQ(missing.description(),
         "Could not remove \u201C" + folder.path("missing") + "\u201D because there is no such file or folder.");
 
-    // An immutable file refuses even root; the rest of its folder stays too.
-    testing::writeFile(folder.path("Tree/stuck"), "x");
-    if (std::system(("chattr +i '" + folder.path("Tree/stuck") + "' 2>/dev/null").c_str()) != 0)
+    // An immutable file refuses even root; it stays, and so do the folders
+    // that lead to it, whatever the other workers removed meanwhile.
+    const auto stuckPath = folder.path("Tree/a/b/stuck");
+    testing::writeFile(stuckPath, "x");
+    for (int i = 0; i < 40; ++i)
+        testing::writeFile(folder.path("Tree/" + std::string(i % 2 ? "a/" : "") + "other" + std::to_string(i)), "x");
+    if (std::system(("chattr +i '" + stuckPath + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "chattr +i is not available on this file system";
     auto stuck = errorOf([&] { manager.removeItem(at("Tree")); });
-    std::system(("chattr -i '" + folder.path("Tree/stuck") + "'").c_str());
+    std::system(("chattr -i '" + stuckPath + "'").c_str());
     EXPECT_EQ(stuck.code(), fileErrorCode::writeNoPermission);
-    EXPECT_EQ(stuck.description(),
-        "Could not remove \u201C" + folder.path("Tree/stuck") + "\u201D because you don't have permission.");
-    EXPECT_TRUE(std::filesystem::exists(folder.path("Tree/stuck")));
+    EXPECT_EQ(stuck.description(), "Could not remove \u201C" + stuckPath + "\u201D because you don't have permission.");
+    EXPECT_TRUE(std::filesystem::exists(stuckPath));
 }
 
 TEST_F(FileServicesTest, SynchronizesTreesWithLinksAndSpecialItems)
