@@ -2,8 +2,15 @@
 // same tree with cp -a, making it durable with sync -f and reading every
 // copied file back through sha256sum: the work a careful person would do
 // by hand. Everything runs in one invocation, so the numbers share one
-// machine state. Usage: install_benchmark [work-folder]
+// machine state.
+//
+// Usage: install_benchmark [--fresh-volume] [work-folder]
+//
+// With --fresh-volume (root only) every copy and installation goes to a new
+// ext4 volume made for the run inside the work folder; otherwise they go to
+// the work folder's own file system.
 #include "bench/bundle_generator.hpp"
+#include "bench/fresh_volume.hpp"
 #include "engine/installer_engine.hpp"
 #include "platform/code_signing.hpp"
 #include "platform/property_list.hpp"
@@ -17,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
@@ -35,10 +43,9 @@ struct Measurement {
     long peakKiB = 0;
 };
 
-// Runs `work` in a child process, so that its peak memory is its own.
-Measurement measureInChild(const std::function<void()>& work)
+// Runs `work` in a child process and waits for it.
+int runInChild(const std::function<void()>& work, rusage& usage)
 {
-    auto start = std::chrono::steady_clock::now();
     pid_t child = ::fork();
     if (child < 0)
         throw std::runtime_error("fork failed");
@@ -52,8 +59,38 @@ Measurement measureInChild(const std::function<void()>& work)
         ::_exit(0);
     }
     int status = 0;
+    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// On a virtual machine that hands free memory back to its host, the first
+// touch of every page the host took back is a fault on the host: a copy of
+// a gigabyte then spends seconds fetching fresh pages, more or fewer from
+// one run to the next. Touching and freeing a few gigabytes just before a
+// run gives every contender memory that is already there, as on a machine
+// of its own.
+void warmFreeMemory()
+{
+    constexpr std::size_t bytes = std::size_t(3) << 30;
     rusage usage {};
-    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    runInChild(
+        [] {
+            std::vector<char> memory(bytes, 1);
+            // Keeps the compiler from leaving the pages untouched.
+            if (memory[bytes / 2] != 1)
+                std::abort();
+        },
+        usage);
+}
+
+// Runs `work` in a child process, so that its peak memory is its own.
+Measurement measureInChild(const std::function<void()>& work)
+{
+    warmFreeMemory();
+    auto start = std::chrono::steady_clock::now();
+    rusage usage {};
+    if (runInChild(work, usage) != 0)
         throw std::runtime_error("the measured run failed");
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return { seconds, usage.ru_maxrss };
@@ -108,6 +145,11 @@ Measurement install(const std::string& root, const InstalledIdentity& payload,
 
 constexpr int rounds = 3;
 
+// ext4 without a journal passes over the inodes freed in the last minute
+// whenever it creates a file, so whoever follows a removal of thousands of
+// files creates its own several times more slowly. On the work folder's
+// own file system every contender therefore starts a minute after the last
+// removal; a fresh volume has a journal and has seen no removal.
 void settleAfterRemovals()
 {
     std::cout << "Waiting a minute after the removals...\n" << std::flush;
@@ -162,9 +204,23 @@ void print(const char* name, const Series& series, double baseline)
 int main(int argc, char** argv)
 {
     try {
-        const char* temporary = std::getenv("TMPDIR");
-        std::string work = argc > 1 ? argv[1]
-                                    : std::string(temporary != nullptr ? temporary : "/var/tmp") + "/quillmark-install-bench";
+        bool freshVolume = false;
+        std::string work;
+        for (int i = 1; i < argc; ++i) {
+            std::string argument = argv[i];
+            if (argument == "--fresh-volume") {
+                freshVolume = true;
+            } else if (work.empty() && !argument.starts_with("-")) {
+                work = argument;
+            } else {
+                std::cerr << "usage: install_benchmark [--fresh-volume] [work-folder]\n";
+                return 2;
+            }
+        }
+        if (work.empty()) {
+            const char* temporary = std::getenv("TMPDIR");
+            work = std::string(temporary != nullptr ? temporary : "/var/tmp") + "/quillmark-install-bench";
+        }
         fs::remove_all(work);
         fs::create_directories(work + "/Volume");
         std::string source = work + "/Volume/Quillmark.app";
@@ -182,24 +238,25 @@ int main(int argc, char** argv)
         run("find " + shellQuoted(source) + " -type f -exec cat {} + > /dev/null");
         run("sync");
 
-        std::string copy = work + "/Copy/Quillmark.app";
-        std::string root = work + "/Applications";
-        std::string otherRoot = work + "/OtherApplications";
         auto system = platform::systemFileManager();
         auto withoutSyncs = std::make_shared<FileManagerWithoutSyncs>();
+        const std::string targets = work + "/Targets";
+        const std::string copy = targets + "/Copy/Quillmark.app";
+        const std::string root = targets + "/Applications";
+        const std::string otherRoot = targets + "/OtherApplications";
 
         // A virtual disk's write speed drifts by seconds over a minute, so the
         // contenders take turns, round after round, and each is judged by its
         // median: no contender always gets the fresh disk or the tired one.
-        // Every contender writes into a folder of its own and starts at least
-        // a minute after the last removal: ext4 without a journal passes over
-        // the inodes freed in the last minute whenever it creates a file, so
-        // whoever follows a removal of thousands of files creates its own
-        // files several times more slowly.
         Series baseline, newInstall, newInstallWithoutSyncs, update, updateWithoutSyncs;
         for (int round = 0; round < rounds; ++round) {
-            settleAfterRemovals();
-            fs::create_directories(work + "/Copy");
+            std::optional<bench::FreshVolume> volume;
+            if (freshVolume)
+                volume.emplace(work + "/volume.img", targets, 16);
+            else
+                settleAfterRemovals();
+            fs::create_directories(targets + "/Copy");
+
             baseline.add(measureInChild([&] {
                 run("cp -a " + shellQuoted(source) + " " + shellQuoted(copy) + " && sync -f " + shellQuoted(copy)
                     + " && find " + shellQuoted(copy) + " -type f -print0 | xargs -0 sha256sum > /dev/null");
@@ -212,10 +269,16 @@ int main(int argc, char** argv)
             // Each update removes the copy it replaced.
             update.add(install(root, payload, system));
             run("sync");
-            settleAfterRemovals();
+            if (!freshVolume)
+                settleAfterRemovals();
             updateWithoutSyncs.add(install(otherRoot, payload, withoutSyncs));
-            for (const auto& folder : { work + "/Copy", root, otherRoot })
-                fs::remove_all(folder);
+
+            if (volume) {
+                volume.reset();
+                fs::remove(work + "/volume.img");
+            } else {
+                fs::remove_all(targets);
+            }
             run("sync");
         }
 
