@@ -72,10 +72,13 @@ int runInChild(const std::function<void()>& work, rusage& usage)
 // of its own.
 void warmFreeMemory()
 {
-    constexpr std::size_t bytes = std::size_t(3) << 30;
+    // Never so much that the machine would have to evict the warm cache.
+    auto available
+        = static_cast<std::size_t>(::sysconf(_SC_AVPHYS_PAGES)) * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t bytes = std::min(std::size_t(3) << 30, available / 2);
     rusage usage {};
     runInChild(
-        [] {
+        [bytes] {
             std::vector<char> memory(bytes, 1);
             // Keeps the compiler from leaving the pages untouched.
             if (memory[bytes / 2] != 1)

@@ -185,8 +185,8 @@ TEST_P(CrashSafetyTest, EveryKillPointLeavesAWholeApplicationAndAFreeLock)
 
 // The system calls that change the disk during an installation.
 const std::vector<std::string> changingCalls { "mkdir", "mkdirat", "copy_file_range", "fchmod", "utimensat",
-    "fsetxattr", "symlink", "symlinkat", "sync_file_range", "fsync", "syncfs", "rename", "renameat", "renameat2", "unlink",
-    "unlinkat", "rmdir" };
+    "fsetxattr", "symlink", "symlinkat", "sync_file_range", "fsync", "syncfs", "rename", "renameat", "renameat2",
+    "unlink", "unlinkat", "rmdir" };
 
 std::string joined(const std::vector<std::string>& names)
 {

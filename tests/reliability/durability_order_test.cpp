@@ -103,8 +103,9 @@ TEST(DurabilityOrderTest, UpdateSyncsStagedDataBeforeTheSwapAndTheSwapBeforeRemo
     // Before the first rename: the whole volume that holds the staged copy
     // (every file and folder of it), then the staging folder and the root.
     // The copy gives every item its times last, the top folder after all it holds.
+    auto isTimesSet = [](const std::string& line) { return line.find("utimensat(") != std::string::npos; };
     long lastCopied = -1;
-    for (long at = 0; (at = find(lines, at, [](const std::string& line) { return line.find("utimensat(") != std::string::npos; })) >= 0; ++at)
+    for (long at = 0; (at = find(lines, static_cast<std::size_t>(at), isTimesSet)) >= 0; ++at)
         lastCopied = at;
     ASSERT_GE(lastCopied, 0) << "the copy was not traced";
     long stagedCopySynced = find(lines, lastCopied + 1, syncOf("syncfs", stagedCopy));
