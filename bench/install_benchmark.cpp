@@ -11,6 +11,7 @@
 // the work folder's own file system.
 #include "bench/bundle_generator.hpp"
 #include "bench/fresh_volume.hpp"
+#include "bench/shell_command.hpp"
 #include "engine/installer_engine.hpp"
 #include "platform/code_signing.hpp"
 #include "platform/property_list.hpp"
@@ -36,6 +37,8 @@
 namespace {
 
 using namespace quillmark;
+using bench::runShellCommand;
+using bench::shellQuoted;
 namespace fs = std::filesystem;
 
 struct Measurement {
@@ -97,17 +100,6 @@ Measurement measureInChild(const std::function<void()>& work)
         throw std::runtime_error("the measured run failed");
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return { seconds, usage.ru_maxrss };
-}
-
-void run(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0)
-        throw std::runtime_error("command failed: " + command);
-}
-
-std::string shellQuoted(const std::string& path)
-{
-    return "'" + path + "'";
 }
 
 // The generated bundle's property list is filler; the installation reads
@@ -238,8 +230,8 @@ int main(int argc, char** argv)
         // What the installer's controller verified when it loaded the payload.
         InstalledIdentity payload { platform::FileURL(source, true), "2.4", "241", "2.4.0" };
         // Sealing read every file; read them once more so that every run starts warm.
-        run("find " + shellQuoted(source) + " -type f -exec cat {} + > /dev/null");
-        run("sync");
+        runShellCommand("find " + shellQuoted(source) + " -type f -exec cat {} + > /dev/null");
+        runShellCommand("sync");
 
         auto system = platform::systemFileManager();
         auto withoutSyncs = std::make_shared<FileManagerWithoutSyncs>();
@@ -261,17 +253,17 @@ int main(int argc, char** argv)
             fs::create_directories(targets + "/Copy");
 
             baseline.add(measureInChild([&] {
-                run("cp -a " + shellQuoted(source) + " " + shellQuoted(copy) + " && sync -f " + shellQuoted(copy)
+                runShellCommand("cp -a " + shellQuoted(source) + " " + shellQuoted(copy) + " && sync -f " + shellQuoted(copy)
                     + " && find " + shellQuoted(copy) + " -type f -print0 | xargs -0 sha256sum > /dev/null");
             }));
-            run("sync");
+            runShellCommand("sync");
             newInstall.add(install(root, payload, system));
-            run("sync");
+            runShellCommand("sync");
             newInstallWithoutSyncs.add(install(otherRoot, payload, withoutSyncs));
-            run("sync");
+            runShellCommand("sync");
             // Each update removes the copy it replaced.
             update.add(install(root, payload, system));
-            run("sync");
+            runShellCommand("sync");
             if (!freshVolume)
                 settleAfterRemovals();
             updateWithoutSyncs.add(install(otherRoot, payload, withoutSyncs));
@@ -282,7 +274,7 @@ int main(int argc, char** argv)
             } else {
                 fs::remove_all(targets);
             }
-            run("sync");
+            runShellCommand("sync");
         }
 
         double base = baseline.median();

@@ -3,6 +3,7 @@
 // memory. Not part of the test suites: run it by hand (see README).
 
 #include "bench/bundle_generator.hpp"
+#include "bench/shell_command.hpp"
 #include "platform/code_seal.hpp"
 #include "platform/code_signing.hpp"
 
@@ -26,6 +27,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 namespace platform = quillmark::platform;
+using quillmark::bench::shellQuoted;
 
 constexpr double ratioTarget = 0.3;
 constexpr double peakMemoryTargetMiB = 64;
@@ -76,14 +78,6 @@ int verifyOnly(const std::string& bundle)
         return 1;
     }
     return 0;
-}
-
-std::string shellQuoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 struct Options {
