@@ -6,11 +6,11 @@
 #include "controller/installer_backend.hpp"
 #include "controller/quillmark_installer.hpp"
 #include "engine/installer_engine.hpp"
-#include "platform/bundle_information.hpp"
-#include "platform/file_manager.hpp"
+#include "platform/plist/bundle_information.hpp"
+#include "platform/files/file_manager.hpp"
 #include "platform/qt/qt_application.hpp"
-#include "platform/system_workspace.hpp"
-#include "platform/volume_information.hpp"
+#include "platform/desktop/system_workspace.hpp"
+#include "platform/files/volume_information.hpp"
 
 #include <QtGlobal>
 

@@ -13,9 +13,9 @@
 #include "bench/fresh_volume.hpp"
 #include "bench/shell_command.hpp"
 #include "engine/installer_engine.hpp"
-#include "platform/code_signing.hpp"
-#include "platform/property_list.hpp"
-#include "platform/system_file_manager.hpp"
+#include "platform/seal/code_signing.hpp"
+#include "platform/plist/property_list.hpp"
+#include "platform/files/system_file_manager.hpp"
 
 #include <algorithm>
 #include <chrono>

@@ -4,8 +4,8 @@
 
 #include "bench/bundle_generator.hpp"
 #include "bench/shell_command.hpp"
-#include "platform/code_seal.hpp"
-#include "platform/code_signing.hpp"
+#include "platform/seal/code_seal.hpp"
+#include "platform/seal/code_signing.hpp"
 
 #include <chrono>
 #include <cstdlib>

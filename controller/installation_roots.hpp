@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/file_manager.hpp"
+#include "platform/files/file_manager.hpp"
 #include "platform/file_url.hpp"
 
 #include <vector>

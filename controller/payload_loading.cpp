@@ -1,7 +1,7 @@
 #include "controller/quillmark_installer.hpp"
 
 #include "controller/installer_texts.hpp"
-#include "platform/volume_information.hpp"
+#include "platform/files/volume_information.hpp"
 
 namespace quillmark {
 namespace {

@@ -2,12 +2,12 @@
 
 #include "controller/installer_backend.hpp"
 #include "engine/records.hpp"
-#include "platform/application_delegate.hpp"
-#include "platform/bundle_information.hpp"
-#include "platform/controls.hpp"
-#include "platform/desktop.hpp"
-#include "platform/task_queues.hpp"
-#include "platform/workspace.hpp"
+#include "platform/desktop/application_delegate.hpp"
+#include "platform/plist/bundle_information.hpp"
+#include "platform/desktop/controls.hpp"
+#include "platform/desktop/desktop.hpp"
+#include "platform/desktop/task_queues.hpp"
+#include "platform/desktop/workspace.hpp"
 
 #include <cstdint>
 #include <exception>

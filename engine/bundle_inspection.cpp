@@ -1,6 +1,6 @@
 #include "engine/installer_engine.hpp"
 
-#include "platform/property_list.hpp"
+#include "platform/plist/property_list.hpp"
 #include "platform/regular_expression.hpp"
 
 namespace quillmark {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/records.hpp"
-#include "platform/file_manager.hpp"
+#include "platform/files/file_manager.hpp"
 #include "platform/file_url.hpp"
 
 #include <exception>

@@ -1,6 +1,6 @@
 #include "engine/installer_engine.hpp"
 
-#include "platform/code_seal.hpp"
+#include "platform/seal/code_seal.hpp"
 
 namespace quillmark {
 namespace {

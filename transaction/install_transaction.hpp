@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/installer_engine.hpp"
-#include "platform/lock_file.hpp"
+#include "platform/files/lock_file.hpp"
 
 #include <exception>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "transaction/install_transaction.hpp"
 
-#include "platform/uuid.hpp"
+#include "platform/files/uuid.hpp"
 #include "transaction/install_messages.hpp"
 
 namespace quillmark::transaction {

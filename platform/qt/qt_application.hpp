@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/application_delegate.hpp"
+#include "platform/desktop/application_delegate.hpp"
 #include "platform/qt/qt_controls.hpp"
 #include "platform/qt/qt_desktop.hpp"
 #include "platform/qt/qt_task_queues.hpp"

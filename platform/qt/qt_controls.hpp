@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/controls.hpp"
+#include "platform/desktop/controls.hpp"
 
 #include <QComboBox>
 #include <QLabel>

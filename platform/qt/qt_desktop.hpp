@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/application_delegate.hpp"
-#include "platform/desktop.hpp"
+#include "platform/desktop/application_delegate.hpp"
+#include "platform/desktop/desktop.hpp"
 
 #include <functional>
 #include <memory>

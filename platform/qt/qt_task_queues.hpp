@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/task_queues.hpp"
+#include "platform/desktop/task_queues.hpp"
 
 #include <QThreadPool>
 

@@ -1,7 +1,7 @@
 #include "platform/qt/sheets.hpp"
 
 #include "platform/qt/display_text.hpp"
-#include "platform/volume_information.hpp"
+#include "platform/files/volume_information.hpp"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/desktop.hpp"
+#include "platform/desktop/desktop.hpp"
 
 #include <functional>
 #include <optional>

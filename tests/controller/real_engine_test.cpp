@@ -1,8 +1,8 @@
 #include "tests/controller/installer_harness.hpp"
 
 #include "controller/installation_roots.hpp"
-#include "platform/system_file_manager.hpp"
-#include "platform/volume_information.hpp"
+#include "platform/files/system_file_manager.hpp"
+#include "platform/files/volume_information.hpp"
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/scoped_mount.hpp"
 #include "tests/support/sealing.hpp"

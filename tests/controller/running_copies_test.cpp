@@ -1,6 +1,6 @@
 #include "tests/controller/installer_harness.hpp"
 
-#include "platform/system_workspace.hpp"
+#include "platform/desktop/system_workspace.hpp"
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/running_child.hpp"

@@ -1,8 +1,8 @@
 #include "engine/installer_engine.hpp"
 
-#include "platform/code_signing.hpp"
+#include "platform/seal/code_signing.hpp"
 #include "platform/error.hpp"
-#include "platform/system_file_manager.hpp"
+#include "platform/files/system_file_manager.hpp"
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/sealing.hpp"
 #include "tests/support/temporary_folder.hpp"

@@ -10,10 +10,10 @@
 // fixed bundle in that form to FILE and exits: a seed for the corpus.
 
 #include "engine/installer_engine.hpp"
-#include "platform/code_signing.hpp"
-#include "platform/ed25519.hpp"
+#include "platform/seal/code_signing.hpp"
+#include "platform/seal/ed25519.hpp"
 #include "platform/error.hpp"
-#include "platform/seal_manifest.hpp"
+#include "platform/seal/seal_manifest.hpp"
 #include "tests/fuzz/fuzz_bundle.hpp"
 
 #include <cstdint>

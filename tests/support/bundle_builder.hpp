@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/file_url.hpp"
-#include "platform/property_list.hpp"
+#include "platform/plist/property_list.hpp"
 
 #include <optional>
 #include <string>

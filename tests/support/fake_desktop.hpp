@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/application_delegate.hpp"
-#include "platform/controls.hpp"
-#include "platform/desktop.hpp"
-#include "platform/task_queues.hpp"
-#include "platform/workspace.hpp"
+#include "platform/desktop/application_delegate.hpp"
+#include "platform/desktop/controls.hpp"
+#include "platform/desktop/desktop.hpp"
+#include "platform/desktop/task_queues.hpp"
+#include "platform/desktop/workspace.hpp"
 
 #include <condition_variable>
 #include <deque>

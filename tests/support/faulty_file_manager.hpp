@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/error.hpp"
-#include "platform/system_file_manager.hpp"
+#include "platform/files/system_file_manager.hpp"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "tests/support/sealing.hpp"
 
-#include "platform/code_signing.hpp"
+#include "platform/seal/code_signing.hpp"
 
 namespace quillmark::testing {
 

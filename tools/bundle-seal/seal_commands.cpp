@@ -1,7 +1,7 @@
 #include "tools/bundle-seal/seal_commands.hpp"
 
-#include "platform/code_seal.hpp"
-#include "platform/code_signing.hpp"
+#include "platform/seal/code_seal.hpp"
+#include "platform/seal/code_signing.hpp"
 #include "platform/error.hpp"
 #include "platform/unique_fd.hpp"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/application_delegate.hpp"
+#include "platform/desktop/application_delegate.hpp"
 #include "platform/qt/installer_window.hpp"
 #include "platform/qt/qt_controls.hpp"
 #include "platform/qt/qt_desktop.hpp"

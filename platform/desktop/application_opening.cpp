@@ -1,0 +1,117 @@
+#include "platform/desktop/system_workspace.hpp"
+
+#include "platform/error.hpp"
+#include "platform/files/file_manager.hpp"
+#include "platform/plist/property_list.hpp"
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace quillmark::platform {
+namespace {
+
+FileURL programOf(const FileURL& bundle)
+{
+    auto contents = bundle.appendingDirectory("Contents");
+    auto info = parsePropertyList(systemFileManager()->contentsOfFile(contents.appendingFile("Info.plist")));
+    const auto* name = info.find("CFBundleExecutable");
+    if (name == nullptr || !name->isString() || name->text().empty() || name->text().find('/') != std::string::npos
+        || name->text() == "." || name->text() == "..")
+        throw Error(std::string(fileErrorDomain), fileErrorCode::readCorruptFile,
+            "The application \u201C" + bundle.path() + "\u201D does not name its program.");
+    return contents.appendingDirectory("MacOS").appendingFile(name->text());
+}
+
+class SpawnAttributes {
+public:
+    SpawnAttributes()
+    {
+        ::posix_spawnattr_init(&attributes_);
+        // The application starts as if from the desktop: a session of its own,
+        // so it outlives the installer, and the signal handling of a fresh
+        // program rather than the installer's blocked quit signals.
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t all;
+        sigfillset(&all);
+        sigdelset(&all, SIGKILL);
+        sigdelset(&all, SIGSTOP);
+        ::posix_spawnattr_setsigmask(&attributes_, &none);
+        ::posix_spawnattr_setsigdefault(&attributes_, &all);
+        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_;
+};
+
+class SpawnActions {
+public:
+    SpawnActions()
+    {
+        ::posix_spawn_file_actions_init(&actions_);
+        // Not the installer's folder: the disk image it runs from must stay
+        // ejectable while the application runs.
+        ::posix_spawn_file_actions_addchdir_np(&actions_, "/");
+        ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+    SpawnActions(const SpawnActions&) = delete;
+    SpawnActions& operator=(const SpawnActions&) = delete;
+    const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+// Starts the program; posix_spawn reports a program that cannot be executed
+// as its result, so that failure reaches the caller.
+pid_t start(const FileURL& program)
+{
+    SpawnAttributes attributes;
+    SpawnActions actions;
+    std::string path = program.path();
+    char* arguments[] = { path.data(), nullptr };
+    pid_t pid = 0;
+    if (int failure = ::posix_spawn(&pid, path.c_str(), actions.get(), attributes.get(), arguments, environ); failure != 0)
+        throw posixError(failure, "start", path);
+    return pid;
+}
+
+} // namespace
+
+void SystemWorkspace::openApplication(const FileURL& bundle, std::function<void(std::exception_ptr error)> completion)
+{
+    std::thread([bundle, completion = std::move(completion)] {
+        pid_t pid = 0;
+        std::exception_ptr failure;
+        try {
+            pid = start(programOf(bundle));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Handed over after the handler and by move, so that this thread
+        // keeps no reference to an error that another thread may be reading.
+        if (failure) {
+            completion(std::move(failure));
+            return;
+        }
+        completion(nullptr);
+        // Collected here so that it leaves no zombie once it quits while the
+        // installer still runs.
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+} // namespace quillmark::platform
