@@ -176,12 +176,6 @@ QWidget* InstallerWindow::buildMainStack(const WindowDescription& description)
     destinations_ = &destinations;
     status_ = &status;
     progress_ = &progress;
-    auto notify = [this] { changed(); };
-    title.onChange = notify;
-    text.onChange = notify;
-    destinations.onChange = notify;
-    status.onChange = notify;
-    progress.onChange = notify;
     return document;
 }
 
@@ -210,9 +204,6 @@ QWidget* InstallerWindow::buildButtonRow(const WindowDescription& description)
 
     primary_ = &primary;
     secondary_ = &secondary;
-    auto notify = [this] { changed(); };
-    primary.onChange = notify;
-    secondary.onChange = notify;
     return row;
 }
 
@@ -232,31 +223,6 @@ void InstallerWindow::bindKeys(QtButton& primary, QtButton& secondary)
     }
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, press(secondary.widget()));
-}
-
-QString InstallerWindow::describeState() const
-{
-    auto line = [](const std::string& text) { return toQString(text).replace(QLatin1Char('\n'), QLatin1String("\\n")); };
-    auto enabled = [](bool on) { return on ? QStringLiteral("enabled") : QStringLiteral("disabled"); };
-    QStringList items;
-    QComboBox* list = destinations_->widget();
-    for (int i = 0; i < list->count(); ++i)
-        items << (i == list->currentIndex() ? QLatin1String("*") : QString()) + list->itemText(i);
-    return QStringList {
-        QLatin1String("title=") + line(title_->text()),
-        QLatin1String("description=") + line(description_->text()),
-        QLatin1String("destinations=") + enabled(list->isEnabled()) + QLatin1String(": ") + items.join(QLatin1String(" | ")),
-        QLatin1String("status=") + line(status_->text()),
-        QLatin1String("progress=") + (progress_->isHidden() || !progress_->isAnimating() ? QLatin1String("hidden") : QLatin1String("running")),
-        QLatin1String("secondary=") + toQString(secondary_->title()) + QLatin1String(" (") + enabled(secondary_->isEnabled()) + QLatin1String(")"),
-        QLatin1String("primary=") + toQString(primary_->title()) + QLatin1String(" (") + enabled(primary_->isEnabled()) + QLatin1String(")"),
-    }.join(QLatin1Char('\t'));
-}
-
-void InstallerWindow::changed()
-{
-    if (onChange)
-        onChange();
 }
 
 void InstallerWindow::closeEvent(QCloseEvent* event)

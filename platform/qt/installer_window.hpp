@@ -58,12 +58,6 @@ public:
     QWidget* buttonRow() const { return buttonRow_; }
     QWidget* mainStack() const { return mainStack_; }
 
-    // Called after any visible change of a control.
-    std::function<void()> onChange;
-
-    // The texts, titles and states of the controls, on one line.
-    QString describeState() const;
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -72,7 +66,6 @@ private:
     QWidget* buildMainStack(const WindowDescription& description);
     QWidget* buildButtonRow(const WindowDescription& description);
     void bindKeys(QtButton& primary, QtButton& secondary);
-    void changed();
 
     WindowHooks hooks_;
     QtLabel* title_ = nullptr;

@@ -3,7 +3,6 @@
 #include "platform/qt/installer_window.hpp"
 #include "platform/qt/qt_repeating_timer.hpp"
 #include "platform/qt/sheets.hpp"
-#include "platform/qt/window_recording.hpp"
 
 #include <QApplication>
 #include <QScreen>
@@ -17,12 +16,7 @@ QtDesktop::QtDesktop(std::function<void()> endApplication)
         endApplication_ = [] { QCoreApplication::exit(0); };
 }
 
-// The recording refers to the window, so it goes first.
-QtDesktop::~QtDesktop()
-{
-    recording_.reset();
-    window_.reset();
-}
+QtDesktop::~QtDesktop() = default;
 
 void QtDesktop::showWindow(const WindowDescription& description)
 {
@@ -37,16 +31,10 @@ void QtDesktop::showWindow(const WindowDescription& description)
     hooks.quitRequested = [this] { terminate(); };
     window_ = std::make_unique<InstallerWindow>(description, std::move(hooks));
 
-    recording_ = WindowRecording::fromEnvironment(*window_, [window = window_.get()] { return window->describeState(); });
-    if (recording_)
-        window_->onChange = [recording = recording_.get()] { recording->changed(); };
-
     if (QScreen* screen = window_->screen())
         window_->move(screen->availableGeometry().center() - window_->rect().center());
     window_->show();
     activate();
-    if (recording_)
-        recording_->changed();
 }
 
 void QtDesktop::activate()
@@ -66,24 +54,20 @@ void QtDesktop::terminate()
 
 void QtDesktop::showAlert(const AlertDescription& alert, std::function<void(long response)> completion)
 {
-    QWidget* sheet = showAlertSheet(window_.get(), alert, [this, completion = std::move(completion)](long response) {
+    showAlertSheet(window_.get(), alert, [this, completion = std::move(completion)](long response) {
         sheetChanged();
         completion(response);
     });
-    if (recording_)
-        recording_->setSheet(sheet);
 }
 
 void QtDesktop::showOpenPanel(const OpenPanelDescription& panel,
     std::function<void(long response, std::optional<FileURL> chosen)> completion)
 {
-    QWidget* sheet = showBundleOpenPanel(window_.get(), panel,
+    showBundleOpenPanel(window_.get(), panel,
         [this, completion = std::move(completion)](long response, std::optional<FileURL> chosen) {
             sheetChanged();
             completion(response, std::move(chosen));
         });
-    if (recording_)
-        recording_->setSheet(sheet);
 }
 
 void QtDesktop::sheetChanged()
@@ -92,8 +76,6 @@ void QtDesktop::sheetChanged()
     // window manager, so Return, Escape and Ctrl+Q reach it again.
     if (window_)
         window_->activateWindow();
-    if (recording_)
-        recording_->setSheet(nullptr);
 }
 
 std::shared_ptr<RepeatingTimer> QtDesktop::scheduleRepeatingTimer(Clock::duration interval,

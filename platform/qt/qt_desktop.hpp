@@ -9,7 +9,6 @@
 namespace quillmark::platform::qt {
 
 class InstallerWindow;
-class WindowRecording;
 
 // The desktop on Qt Widgets. Sheets are window-modal dialogs on the
 // installer window; timers are Qt timers on the main loop. The delegate is
@@ -42,7 +41,6 @@ private:
     std::function<void()> endApplication_;
     ApplicationDelegate* delegate_ = nullptr;
     std::unique_ptr<InstallerWindow> window_;
-    std::unique_ptr<WindowRecording> recording_;
 };
 
 } // namespace quillmark::platform::qt

@@ -1,6 +1,8 @@
 #include "tests/app/private_desktop.hpp"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
 #include <csignal>
 #include <chrono>
 #include <cstdlib>
@@ -48,26 +50,37 @@ std::unique_ptr<VirtualDisplay> VirtualDisplay::start(std::string& whyNot)
         whyNot = "Xvfb is not installed";
         return nullptr;
     }
-    // A number derived from the process, stepping past displays in use.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        int number = 200 + (static_cast<int>(::getpid()) + attempt * 7) % 700;
-        std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-        if (exists(socket) || exists("/tmp/.X" + std::to_string(number) + "-lock"))
-            continue;
-        std::string name = ":" + std::to_string(number);
-        auto server = std::make_unique<ChildProcess>(
-            std::vector<std::string> { *xvfb, name, "-screen", "0", "1024x768x24", "-nolisten", "tcp" },
-            std::map<std::string, std::string> {});
-        for (int wait = 0; wait < 100 && !exists(socket); ++wait) {
-            if (server->waitForExit(std::chrono::milliseconds(0)))
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (exists(socket))
-            return std::unique_ptr<VirtualDisplay>(new VirtualDisplay(name, std::move(server)));
+    // Xvfb picks a display number no one uses and tells it through a pipe:
+    // other tests and programs on this machine start displays of their own
+    // at the same time, so a number chosen here could be taken before the
+    // server claims it.
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        whyNot = failure("creating a pipe for Xvfb");
+        return nullptr;
     }
-    whyNot = "Xvfb did not start on any free display";
-    return nullptr;
+    std::unique_ptr<ChildProcess> server;
+    {
+        // The write end, without close-on-exec, as descriptor 3 of the server.
+        const int writeEnd = ::fcntl(ends[1], F_DUPFD, 3);
+        server = std::make_unique<ChildProcess>(
+            std::vector<std::string> { *xvfb, "-displayfd", std::to_string(writeEnd), "-screen", "0", "1024x768x24",
+                "-nolisten", "tcp" },
+            std::map<std::string, std::string> {});
+        ::close(writeEnd);
+        ::close(ends[1]);
+    }
+    std::string number;
+    pollfd reading { ends[0], POLLIN, 0 };
+    char c = 0;
+    while (::poll(&reading, 1, 10000) > 0 && ::read(ends[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(ends[0]);
+    if (number.empty() || c != '\n') {
+        whyNot = "Xvfb did not start";
+        return nullptr;
+    }
+    return std::unique_ptr<VirtualDisplay>(new VirtualDisplay(":" + number, std::move(server)));
 }
 
 VirtualDisplay::VirtualDisplay(std::string name, std::unique_ptr<ChildProcess> server)
