@@ -19,9 +19,8 @@ QString buttonTitle(const std::string& title)
     return toQString(title).replace(QLatin1Char('&'), QLatin1String("&&"));
 }
 
-QString wrappableText(const std::string& text)
+QString wrappableText(const QString& source)
 {
-    const QString source = toQString(text);
     QString shown;
     shown.reserve(source.size() + source.size() / 8);
     int run = 0;

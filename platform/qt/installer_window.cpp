@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,7 +16,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace quillmark::platform::qt {
@@ -27,7 +28,9 @@ using namespace windowMetrics;
 constexpr const char* applicationMenuTitle = "Quillmark Installer";
 constexpr const char* quitItemTitle = "Quit Quillmark Installer";
 constexpr const char* locationCaption = "Installation location";
-constexpr const char* statusAccessibleName = "Installer status";
+// What assistive technologies call the views that show no text of their own.
+constexpr const char* imageAccessibleName = "Quillmark";
+constexpr const char* progressAccessibleName = "Progress";
 
 QFont systemFont(int pixelSize, QFont::Weight weight)
 {
@@ -53,6 +56,7 @@ QLabel* makeImageView(const FileURL& image)
     if (picture.isNull())
         return nullptr;
     auto* view = new QLabel;
+    view->setAccessibleName(QString::fromUtf8(imageAccessibleName));
     view->setFixedSize(imageSide, imageSide);
     view->setAlignment(Qt::AlignCenter);
     view->setPixmap(picture.scaled(imageSide, imageSide, Qt::KeepAspectRatio, Qt::SmoothTransformation));
@@ -82,6 +86,8 @@ InstallerWindow::InstallerWindow(const WindowDescription& description, WindowHoo
     column->setSpacing(scrollToButtonRowGap);
 
     scrollView_ = new QScrollArea;
+    // Only the controls take the keyboard focus, never the area around them.
+    scrollView_->setFocusPolicy(Qt::NoFocus);
     scrollView_->setFrameShape(QFrame::NoFrame);
     scrollView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scrollView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -105,6 +111,13 @@ InstallerWindow::InstallerWindow(const WindowDescription& description, WindowHoo
     setCentralWidget(content);
     qtControl<QtProgressIndicator>(description.progress).applyVisibility();
 
+    // The keyboard goes from the pop-up to the buttons, left to right.
+    setTabOrder(destinations_->widget(), secondary_->widget());
+    setTabOrder(secondary_->widget(), primary_->widget());
+    for (QWidget* control : { static_cast<QWidget*>(destinations_->widget()), static_cast<QWidget*>(secondary_->widget()),
+             static_cast<QWidget*>(primary_->widget()) })
+        control->installEventFilter(this);
+
     // The content keeps its size below the menu bar, which takes its own height.
     resize(contentWidth, contentHeight + menuBar()->sizeHint().height());
 }
@@ -113,6 +126,7 @@ void InstallerWindow::buildMenu()
 {
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(applicationMenuTitle));
     QAction* quit = menu->addAction(QString::fromUtf8(quitItemTitle));
+    quitAction_ = quit;
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // Quit works while a sheet is open too, as the menu bar would.
     quit->setShortcutContext(Qt::ApplicationShortcut);
@@ -162,20 +176,19 @@ QWidget* InstallerWindow::buildMainStack(const WindowDescription& description)
     auto& status = qtControl<QtLabel>(description.statusLabel);
     status.widget()->setFont(systemFont(smallFontSize, QFont::Normal));
     useSecondaryColour(status.widget());
-    status.widget()->setAccessibleName(QString::fromUtf8(statusAccessibleName));
+    status.widget()->setStatusLine(true);
     stack->addWidget(status.widget());
 
     auto& progress = qtControl<QtProgressIndicator>(description.progress);
+    progress.widget()->setAccessibleName(QString::fromUtf8(progressAccessibleName));
     stack->addWidget(progress.widget());
 
     // Content starts at the top; spare height stays below it.
     stack->addStretch(1);
 
-    title_ = &title;
-    description_ = &text;
     destinations_ = &destinations;
-    status_ = &status;
-    progress_ = &progress;
+    auto follow = [this] { controlsChanged(); };
+    destinations.onChange = follow;
     return document;
 }
 
@@ -200,29 +213,101 @@ QWidget* InstallerWindow::buildButtonRow(const WindowDescription& description)
         if (action)
             action();
     });
-    bindKeys(primary, secondary);
 
     primary_ = &primary;
     secondary_ = &secondary;
+    auto follow = [this] { controlsChanged(); };
+    primary.onChange = follow;
+    secondary.onChange = follow;
     return row;
 }
 
-void InstallerWindow::bindKeys(QtButton& primary, QtButton& secondary)
+namespace {
+
+// Presses a button as a click would, while it could be clicked.
+bool pressIfAvailable(QPushButton* button)
 {
-    // The keys belong to the buttons whatever their titles, and act only
-    // while the button could be clicked.
-    auto press = [](QPushButton* button) {
-        return [button] {
-            if (button->isEnabled() && button->isVisible())
-                button->click();
-        };
-    };
-    for (auto key : { Qt::Key_Return, Qt::Key_Enter }) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        connect(shortcut, &QShortcut::activated, this, press(primary.widget()));
+    if (!button->isEnabled() || !button->isVisible())
+        return false;
+    button->click();
+    return true;
+}
+
+} // namespace
+
+void InstallerWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Only keys that no control used arrive here: an open pop-up keeps its
+    // Return and Escape, so choosing an item never installs and closing the
+    // list never quits. The buttons' keys work whatever the buttons read.
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier) {
+        switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // A focused button is the one the user means.
+            pressIfAvailable(focusWidget() == secondary_->widget() ? secondary_->widget() : primary_->widget());
+            event->accept();
+            return;
+        case Qt::Key_Escape:
+            pressIfAvailable(secondary_->widget());
+            event->accept();
+            return;
+        default:
+            break;
+        }
     }
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, press(secondary.widget()));
+    QMainWindow::keyPressEvent(event);
+}
+
+bool InstallerWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::MouseFocusReason:
+        case Qt::ShortcutFocusReason:
+            userMovedFocus_ = true;
+            break;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool InstallerWindow::isUsableFocus(const QWidget* widget) const
+{
+    return widget && widget->isEnabled() && widget->isVisible()
+        && (widget == destinations_->widget() || widget == secondary_->widget() || widget == primary_->widget());
+}
+
+void InstallerWindow::focusStartingControl()
+{
+    userMovedFocus_ = false;
+    QWidget* start = nullptr;
+    for (QWidget* candidate : { static_cast<QWidget*>(destinations_->widget()), static_cast<QWidget*>(primary_->widget()),
+             static_cast<QWidget*>(secondary_->widget()) }) {
+        if (candidate->isEnabled()) {
+            start = candidate;
+            break;
+        }
+    }
+    if (start && start != focusWidget())
+        start->setFocus(Qt::OtherFocusReason);
+}
+
+void InstallerWindow::controlsChanged()
+{
+    if (!destinations_ || !primary_ || !secondary_)
+        return;
+    // Until the user moves it, the focus follows the state: on the pop-up
+    // once there is a choice to make, on the default button once the
+    // installation is done. Wherever it is, it never stays on a control that
+    // can no longer be used.
+    if (!userMovedFocus_ || !isUsableFocus(focusWidget()))
+        focusStartingControl();
 }
 
 void InstallerWindow::closeEvent(QCloseEvent* event)

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QAction;
 class QScrollArea;
 class QWidget;
 
@@ -57,27 +58,35 @@ public:
     QScrollArea* scrollView() const { return scrollView_; }
     QWidget* buttonRow() const { return buttonRow_; }
     QWidget* mainStack() const { return mainStack_; }
+    // The Quit menu item, whose shortcut a sheet must carry to keep it working.
+    QAction* quitAction() const { return quitAction_; }
+
+    // Puts the keyboard focus where the user starts: on the pop-up, or on
+    // the default button while the pop-up is disabled, else on the other one.
+    void focusStartingControl();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenu();
     QWidget* buildMainStack(const WindowDescription& description);
     QWidget* buildButtonRow(const WindowDescription& description);
-    void bindKeys(QtButton& primary, QtButton& secondary);
+    void controlsChanged();
+    bool isUsableFocus(const QWidget* widget) const;
 
     WindowHooks hooks_;
-    QtLabel* title_ = nullptr;
-    QtLabel* description_ = nullptr;
-    QtLabel* status_ = nullptr;
     QtPopUpButton* destinations_ = nullptr;
-    QtProgressIndicator* progress_ = nullptr;
     QtButton* primary_ = nullptr;
     QtButton* secondary_ = nullptr;
     QScrollArea* scrollView_ = nullptr;
     QWidget* buttonRow_ = nullptr;
     QWidget* mainStack_ = nullptr;
+    QAction* quitAction_ = nullptr;
+    // Whether the user put the focus where it is (Tab, a click, a shortcut).
+    bool userMovedFocus_ = false;
 };
 
 } // namespace quillmark::platform::qt

@@ -1,7 +1,10 @@
 #include "platform/qt/qt_controls.hpp"
 
+#include "platform/qt/choosable_pop_up.hpp"
 #include "platform/qt/display_text.hpp"
+#include "platform/qt/wrapping_label.hpp"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -40,18 +43,8 @@ public:
 } // namespace
 
 QtLabel::QtLabel(const std::string& text)
-    : widget_(new QLabel)
+    : widget_(new WrappingLabel)
 {
-    // Plain text always: a message that happens to contain markup is shown
-    // as the characters it holds, never interpreted.
-    widget_->setTextFormat(Qt::PlainText);
-    widget_->setWordWrap(true);
-    widget_->setTextInteractionFlags(Qt::NoTextInteraction);
-    widget_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The window decides the width; the text only decides the height.
-    QSizePolicy policy(QSizePolicy::Ignored, QSizePolicy::Minimum);
-    policy.setHeightForWidth(true);
-    widget_->setSizePolicy(policy);
     setText(text);
 }
 
@@ -59,9 +52,17 @@ QtLabel::~QtLabel() { deleteUnlessAdopted(widget_); }
 
 void QtLabel::setText(const std::string& text)
 {
+    const bool changed = text != text_;
     text_ = text;
-    if (widget_)
-        widget_->setText(wrappableText(text));
+    if (widget_) {
+        widget_->setText(toQString(text));
+        // The label's name is its text, so a new text is news for assistive
+        // technologies: the status line's progress and outcome are read out.
+        if (changed) {
+            QAccessibleEvent event(widget_.data(), QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
     notify(onChange);
 }
 
@@ -82,17 +83,32 @@ void QtButton::setTitle(const std::string& title)
     notify(onChange);
 }
 
+namespace {
+
+// A control that can no longer be used gives up the focus before it is
+// disabled, rather than passing it on along the tab chain: the window then
+// puts it where the user starts.
+void giveUpFocusBeforeDisabling(QWidget* widget, bool enabled)
+{
+    if (!enabled && widget->hasFocus())
+        widget->clearFocus();
+}
+
+} // namespace
+
 void QtButton::setEnabled(bool enabled)
 {
-    if (widget_)
+    if (widget_) {
+        giveUpFocusBeforeDisabling(widget_, enabled);
         widget_->setEnabled(enabled);
+    }
     notify(onChange);
 }
 
 bool QtButton::isEnabled() const { return widget_ && widget_->isEnabled(); }
 
 QtPopUpButton::QtPopUpButton()
-    : widget_(new QComboBox)
+    : widget_(new ChoosablePopUp)
 {
     // Long item titles are elided rather than widening the window.
     widget_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -127,8 +143,10 @@ int QtPopUpButton::selectedIndex() const { return widget_ ? widget_->currentInde
 
 void QtPopUpButton::setEnabled(bool enabled)
 {
-    if (widget_)
+    if (widget_) {
+        giveUpFocusBeforeDisabling(widget_, enabled);
         widget_->setEnabled(enabled);
+    }
     notify(onChange);
 }
 

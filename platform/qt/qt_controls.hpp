@@ -1,6 +1,8 @@
 #pragma once
 
 #include "platform/desktop/controls.hpp"
+#include "platform/qt/choosable_pop_up.hpp"
+#include "platform/qt/wrapping_label.hpp"
 
 #include <QComboBox>
 #include <QLabel>
@@ -27,12 +29,12 @@ public:
 
     void setText(const std::string& text) override;
     const std::string& text() const { return text_; }
-    QLabel* widget() const { return widget_; }
+    WrappingLabel* widget() const { return widget_; }
     std::function<void()> onChange;
 
 private:
     std::string text_;
-    QPointer<QLabel> widget_;
+    QPointer<WrappingLabel> widget_;
 };
 
 class QtButton final : public Button {
@@ -62,11 +64,11 @@ public:
     void selectItem(int index) override;
     int selectedIndex() const override;
     void setEnabled(bool enabled) override;
-    QComboBox* widget() const { return widget_; }
+    ChoosablePopUp* widget() const { return widget_; }
     std::function<void()> onChange;
 
 private:
-    QPointer<QComboBox> widget_;
+    QPointer<ChoosablePopUp> widget_;
 };
 
 class QtProgressIndicator final : public ProgressIndicator {

@@ -5,6 +5,7 @@
 #include "platform/qt/sheets.hpp"
 
 #include <QApplication>
+#include <QDialog>
 #include <QScreen>
 
 namespace quillmark::platform::qt {
@@ -35,6 +36,7 @@ void QtDesktop::showWindow(const WindowDescription& description)
         window_->move(screen->availableGeometry().center() - window_->rect().center());
     window_->show();
     activate();
+    window_->focusStartingControl();
 }
 
 void QtDesktop::activate()
@@ -47,6 +49,10 @@ void QtDesktop::activate()
 
 void QtDesktop::terminate()
 {
+    // A quit request while a sheet is up answers the sheet first, as its
+    // Cancel would; the delegate then decides as it does without a sheet.
+    if (QPointer<QDialog> sheet = sheet_; sheet && sheet->isVisible())
+        sheet->reject();
     if (delegate_ && delegate_->applicationShouldTerminate() == TerminateReply::cancel)
         return;
     endApplication_();
@@ -54,28 +60,42 @@ void QtDesktop::terminate()
 
 void QtDesktop::showAlert(const AlertDescription& alert, std::function<void(long response)> completion)
 {
-    showAlertSheet(window_.get(), alert, [this, completion = std::move(completion)](long response) {
-        sheetChanged();
+    sheet_ = showAlertSheet(window_.get(), alert, [this, completion = std::move(completion)](long response) {
+        sheetEnded();
         completion(response);
     });
+    keepQuitWorking();
 }
 
 void QtDesktop::showOpenPanel(const OpenPanelDescription& panel,
     std::function<void(long response, std::optional<FileURL> chosen)> completion)
 {
-    showBundleOpenPanel(window_.get(), panel,
+    sheet_ = showBundleOpenPanel(window_.get(), panel,
         [this, completion = std::move(completion)](long response, std::optional<FileURL> chosen) {
-            sheetChanged();
+            sheetEnded();
             completion(response, std::move(chosen));
         });
+    keepQuitWorking();
 }
 
-void QtDesktop::sheetChanged()
+void QtDesktop::keepQuitWorking()
 {
+    // The window's shortcuts do not reach past its modal sheet; the Quit
+    // item's does, once the sheet carries it too.
+    if (sheet_ && window_)
+        sheet_->addAction(window_->quitAction());
+}
+
+void QtDesktop::sheetEnded()
+{
+    sheet_.clear();
     // The window takes the keys back from its sheet, as it would under a
-    // window manager, so Return, Escape and Ctrl+Q reach it again.
-    if (window_)
+    // window manager, so Return, Escape and Ctrl+Q reach it again, and the
+    // focus goes back to where the user starts.
+    if (window_) {
         window_->activateWindow();
+        window_->focusStartingControl();
+    }
 }
 
 std::shared_ptr<RepeatingTimer> QtDesktop::scheduleRepeatingTimer(Clock::duration interval,

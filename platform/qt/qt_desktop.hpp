@@ -3,6 +3,9 @@
 #include "platform/desktop/application_delegate.hpp"
 #include "platform/desktop/desktop.hpp"
 
+#include <QDialog>
+#include <QPointer>
+
 #include <functional>
 #include <memory>
 
@@ -36,11 +39,14 @@ public:
     InstallerWindow* window() const { return window_.get(); }
 
 private:
-    void sheetChanged();
+    void keepQuitWorking();
+    void sheetEnded();
 
     std::function<void()> endApplication_;
     ApplicationDelegate* delegate_ = nullptr;
     std::unique_ptr<InstallerWindow> window_;
+    // The alert or open panel in front of the window, while one is.
+    QPointer<QDialog> sheet_;
 };
 
 } // namespace quillmark::platform::qt

@@ -45,13 +45,17 @@ QString startFolder(const FileURL& wanted)
 
 } // namespace
 
-QWidget* showAlertSheet(QWidget* window, const AlertDescription& alert, std::function<void(long response)> completion)
+QDialog* showAlertSheet(QWidget* window, const AlertDescription& alert, std::function<void(long response)> completion)
 {
     auto* box = new QMessageBox(window);
     box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose, false);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(window ? window->windowTitle() : QString());
+    // Assistive technologies name the sheet by its question, not by the
+    // window it belongs to.
+    box->setAccessibleName(toQString(alert.message));
+    box->setAccessibleDescription(toQString(alert.informativeText));
     box->setTextFormat(Qt::PlainText);
     box->setText(toQString(alert.message));
     box->setInformativeText(toQString(alert.informativeText));
@@ -75,14 +79,18 @@ QWidget* showAlertSheet(QWidget* window, const AlertDescription& alert, std::fun
     box->setEscapeButton(escape);
 
     QObject::connect(box, &QMessageBox::finished, box, [box, buttons, escape, completion = std::move(completion)] {
-        QAbstractButton* clicked = box->clickedButton();
-        if (!clicked)
-            clicked = escape;
-        long response = alertFirstButtonReturn;
-        for (std::size_t i = 0; i < buttons.size(); ++i) {
-            if (buttons[i] == clicked)
-                response = alertFirstButtonReturn + static_cast<long>(i);
-        }
+        auto answerOf = [&buttons](const QAbstractButton* button) -> std::optional<long> {
+            for (std::size_t i = 0; i < buttons.size(); ++i) {
+                if (buttons[i] == button)
+                    return alertFirstButtonReturn + static_cast<long>(i);
+            }
+            return std::nullopt;
+        };
+        // A sheet closed without one of its own buttons answers as Cancel
+        // did: never as the first button, which goes ahead.
+        long response = answerOf(escape).value_or(modalResponseCancel);
+        if (auto pressed = answerOf(box->clickedButton()))
+            response = *pressed;
         box->deleteLater();
         if (completion)
             completion(response);
@@ -91,7 +99,7 @@ QWidget* showAlertSheet(QWidget* window, const AlertDescription& alert, std::fun
     return box;
 }
 
-QWidget* showBundleOpenPanel(QWidget* window, const OpenPanelDescription& panel,
+QDialog* showBundleOpenPanel(QWidget* window, const OpenPanelDescription& panel,
     std::function<void(long response, std::optional<FileURL> chosen)> completion)
 {
     auto* dialog = new BundleOpenPanel(window, toQString(panel.title), startFolder(panel.initialFolder));

@@ -9,7 +9,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QAbstractItemView>
 #include <QScrollBar>
+
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -169,7 +172,7 @@ TEST(WindowTest, MinimumSizeKeepsTheButtonRowPinnedAndScrollsTheStack)
     ShownWindow shown;
     shown.progress->show();
     shown.progress->startAnimation();
-    shown.status->setText(std::string(6, '\n') + "Destination: /Applications/Quillmark.app");
+    shown.status->setText(std::string(16, '\n') + "Destination: /Applications/Quillmark.app");
     shown.window()->resize(100, 100);
     ShownWindow::settle();
 
@@ -204,26 +207,70 @@ TEST(WindowTest, LongStatusLineWrapsWithinTheVisibleWidthAndGrowsDownwards)
     EXPECT_GT(shown.window()->mainStack()->height(), scroll->viewport()->height());
     EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
     expectFullWidthViewsFollowVisibleWidth(shown);
-    // Shown as the characters it holds: no markup, nothing lost.
+    // Shown as the characters it holds: no markup, nothing lost, nothing
+    // added for wrapping, so assistive technologies read the exact text.
     EXPECT_EQ(status->textFormat(), Qt::PlainText);
-    EXPECT_EQ(status->text().remove(QChar(0x200B)).toStdString(), message);
+    EXPECT_EQ(status->text().toStdString(), message);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name).toStdString(), message);
     EXPECT_EQ(shown.status->text(), message);
 }
 
 TEST(WindowTest, AccessibilityNamesTellWhatTheControlsAre)
 {
-    ShownWindow shown;
+    testing::TemporaryFolder folder;
+    ShownWindow shown(writeImage(folder, 64, 64));
     shown.status->setText("Destination: /Applications/Quillmark.app");
     struct Case {
         QWidget* widget;
         QString name;
+        QAccessible::Role role;
     };
-    for (const auto& [widget, name] : { Case { shown.destinations->widget(), QStringLiteral("Installation location") },
-             Case { shown.status->widget(), QStringLiteral("Installer status") } }) {
+    for (const auto& [widget, name, role] : {
+             Case { stackViews(shown).front(), QStringLiteral("Quillmark"), QAccessible::Graphic },
+             Case { shown.title->widget(), QStringLiteral("Install or Update Quillmark"), QAccessible::StaticText },
+             Case { shown.destinations->widget(), QStringLiteral("Installation location"), QAccessible::ComboBox },
+             // The status line is read as what it says.
+             Case { shown.status->widget(), QStringLiteral("Destination: /Applications/Quillmark.app"), QAccessible::StatusBar },
+             Case { shown.progress->widget(), QStringLiteral("Progress"), QAccessible::ProgressBar },
+         }) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
         ASSERT_NE(accessible, nullptr);
         EXPECT_EQ(accessible->text(QAccessible::Name), name);
+        EXPECT_EQ(accessible->role(), role) << name.toStdString();
     }
+}
+
+TEST(WindowTest, PopUpItemsCanBeChosenThroughTheAccessibilityInterface)
+{
+    ShownWindow shown;
+    for (const char* item : { "/Applications \u00B7 New installation", "/home/someone/Applications \u00B7 2.3.1 (build 231)" })
+        shown.destinations->addItem(item);
+    shown.destinations->setEnabled(true);
+    QAccessibleInterface* box = QAccessible::queryAccessibleInterface(shown.destinations->widget());
+    ASSERT_NE(box, nullptr);
+    ASSERT_GE(box->childCount(), 1);
+    QAccessibleInterface* list = box->child(0);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->childCount(), 2);
+    QAccessibleInterface* second = list->child(1);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->role(), QAccessible::ListItem);
+    EXPECT_EQ(second->text(QAccessible::Name), QStringLiteral("/home/someone/Applications \u00B7 2.3.1 (build 231)"));
+    EXPECT_FALSE(second->state().selected);
+    ASSERT_NE(second->actionInterface(), nullptr);
+
+    second->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ShownWindow::settle();
+    EXPECT_EQ(shown.destinations->selectedIndex(), 1);
+    EXPECT_EQ(shown.destinationPicks, 1);
+    EXPECT_TRUE(second->state().selected);
+
+    // A disabled pop-up chooses nothing, whichever way it is asked.
+    shown.destinations->setEnabled(false);
+    list->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ShownWindow::settle();
+    EXPECT_EQ(shown.destinations->selectedIndex(), 1);
+    EXPECT_EQ(shown.destinationPicks, 1);
 }
 
 struct KeyCase {
@@ -266,6 +313,93 @@ INSTANTIATE_TEST_SUITE_P(Titles, WindowKeysTest,
         KeyCase { "Update Quillmark", true, false }, KeyCase { "Reinstall / Repair", true, false },
         KeyCase { "Install Older Version Quillmark", true, false }, KeyCase { "Save & Quit", true, false },
         KeyCase { "Install Quillmark", false, false }, KeyCase { "Cancel", false, true }));
+
+TEST(WindowTest, ReturnPressesTheFocusedButton)
+{
+    ShownWindow shown;
+    shown.secondary->widget()->setFocus(Qt::TabFocusReason);
+    ShownWindow::settle();
+    QTest::keyClick(shown.window()->windowHandle(), Qt::Key_Return);
+    ShownWindow::settle();
+    EXPECT_EQ(shown.secondaryPresses, 1);
+    EXPECT_EQ(shown.primaryPresses, 0);
+}
+
+struct OpenPopUpCase {
+    const char* name;
+    Qt::Key key;
+    int chosen;
+    int picks;
+};
+
+class OpenPopUpKeysTest : public ::testing::TestWithParam<OpenPopUpCase> { };
+
+TEST_P(OpenPopUpKeysTest, OpenPopUpKeepsItsKeysFromTheButtons)
+{
+    ShownWindow shown;
+    for (const char* item : { "/Applications \u00B7 New installation", "/home/someone/Applications \u00B7 New installation" })
+        shown.destinations->addItem(item);
+    shown.destinations->setEnabled(true);
+    ChoosablePopUp* popUp = shown.destinations->widget();
+    popUp->setFocus();
+    ShownWindow::settle();
+    QTest::keyClick(popUp, Qt::Key_Down, Qt::AltModifier);
+    ShownWindow::settle();
+    ASSERT_TRUE(popUp->view()->isVisible()) << "Alt+Down opens the list";
+    QTest::keyClick(popUp->view(), Qt::Key_Down);
+    QTest::keyClick(popUp->view(), GetParam().key);
+    ShownWindow::settle();
+
+    EXPECT_FALSE(popUp->view()->isVisible());
+    EXPECT_EQ(shown.destinations->selectedIndex(), GetParam().chosen);
+    EXPECT_EQ(shown.destinationPicks, GetParam().picks);
+    EXPECT_EQ(shown.primaryPresses, 0);
+    EXPECT_EQ(shown.secondaryPresses, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, OpenPopUpKeysTest,
+    ::testing::Values(OpenPopUpCase { "ReturnChooses", Qt::Key_Return, 1, 1 },
+        OpenPopUpCase { "EscapeCloses", Qt::Key_Escape, 0, 0 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FocusCase {
+    const char* name;
+    bool popUpEnabled;
+    bool primaryEnabled;
+    const char* focused;
+};
+
+class StartingFocusTest : public ::testing::TestWithParam<FocusCase> { };
+
+TEST_P(StartingFocusTest, FocusStartsOnThePopUpOrTheDefaultButtonAndComesBackAfterASheet)
+{
+    ShownWindow shown;
+    shown.destinations->addItem("/Applications \u00B7 New installation");
+    shown.destinations->setEnabled(GetParam().popUpEnabled);
+    shown.primary->setEnabled(GetParam().primaryEnabled);
+    ShownWindow::settle();
+    const std::map<std::string, QWidget*> controls { { "pop-up", shown.destinations->widget() },
+        { "primary", shown.primary->widget() }, { "secondary", shown.secondary->widget() } };
+    QWidget* expected = controls.at(GetParam().focused);
+    EXPECT_EQ(shown.window()->focusWidget(), expected);
+
+    std::optional<long> answer;
+    shown.desktop.showAlert({ .message = "Install an older Quillmark version?", .informativeText = "",
+                                .buttons = { "Install Older Version", "Cancel" } },
+        [&](long response) { answer = response; });
+    ShownWindow::settle();
+    QWidget* sheet = QApplication::activeModalWidget();
+    ASSERT_NE(sheet, nullptr);
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    ShownWindow::settle();
+    EXPECT_EQ(answer, 1001);
+    EXPECT_EQ(shown.window()->focusWidget(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(States, StartingFocusTest,
+    ::testing::Values(FocusCase { "Ready", true, true, "pop-up" }, FocusCase { "Installed", false, true, "primary" },
+        FocusCase { "Busy", false, false, "secondary" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WindowTest, QuitKeyAsksTheDelegateAndQuitsOnlyWhenItAgrees)
 {

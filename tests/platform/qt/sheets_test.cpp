@@ -2,10 +2,12 @@
 
 #include "tests/support/temporary_folder.hpp"
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -89,6 +91,74 @@ TEST(AlertSheetTest, ShowsTextsAsWrittenAndButtonsInOrder)
     box->escapeButton()->click();
     ShownWindow::settle();
 }
+
+TEST(AlertSheetTest, IsNamedByItsQuestion)
+{
+    ShownWindow shown;
+    shown.desktop.showAlert(olderVersionQuestion, [](long) {});
+    QMessageBox* box = openSheet<QMessageBox>(shown);
+    ASSERT_NE(box, nullptr);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(box);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromStdString(olderVersionQuestion.message));
+    box->escapeButton()->click();
+    ShownWindow::settle();
+}
+
+TEST(AlertSheetTest, AButtonThatIsNotItsOwnAnswersAsCancel)
+{
+    ShownWindow shown;
+    std::optional<long> response;
+    shown.desktop.showAlert(olderVersionQuestion, [&](long answer) { response = answer; });
+    QMessageBox* box = openSheet<QMessageBox>(shown);
+    ASSERT_NE(box, nullptr);
+    box->addButton(QMessageBox::Help)->click();
+    ShownWindow::settle();
+    EXPECT_EQ(response, 1001) << "only the first button may go ahead";
+}
+
+struct QuitCase {
+    const char* name;
+    bool panel;
+    long cancelled;
+};
+
+class QuitWithSheetTest : public ::testing::TestWithParam<QuitCase> { };
+
+TEST_P(QuitWithSheetTest, QuitKeyCancelsTheSheetThenQuits)
+{
+    ShownWindow shown;
+    testing::TemporaryFolder folder;
+    std::vector<std::string> order;
+    std::optional<long> response;
+    if (GetParam().panel)
+        shown.desktop.showOpenPanel({ .title = "t", .message = "m", .initialFolder = FileURL(folder.path(), true) },
+            [&](long answer, std::optional<FileURL>) {
+                order.push_back("sheet");
+                response = answer;
+            });
+    else
+        shown.desktop.showAlert(olderVersionQuestion, [&](long answer) {
+            order.push_back("sheet");
+            response = answer;
+        });
+    ShownWindow::settle();
+    QPointer<QWidget> sheet = QApplication::activeModalWidget();
+    ASSERT_NE(sheet, nullptr);
+    shown.delegate.terminateReply = TerminateReply::now;
+
+    QTest::keyClick(sheet, Qt::Key_Q, Qt::ControlModifier);
+    ShownWindow::settle();
+    EXPECT_EQ(response, GetParam().cancelled);
+    EXPECT_TRUE(!sheet || !sheet->isVisible());
+    EXPECT_EQ(shown.delegate.terminateRequests, 1);
+    EXPECT_EQ(shown.ends, 1);
+    EXPECT_EQ(order, std::vector<std::string> { "sheet" });
+}
+
+INSTANTIATE_TEST_SUITE_P(Sheets, QuitWithSheetTest,
+    ::testing::Values(QuitCase { "Alert", false, 1001 }, QuitCase { "OpenPanel", true, modalResponseCancel }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(OpenPanelTest, IsWindowModalAndAnswersCancelWithNothingChosen)
 {

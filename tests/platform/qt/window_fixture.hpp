@@ -61,10 +61,11 @@ struct ShownWindow {
 
     InstallerWindow* window() const { return desktop.window(); }
 
-    // Lets pending layout and paint requests run.
+    // Lets pending layout and paint requests run, including those that
+    // layouts post while they run.
     static void settle()
     {
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 6; ++i)
             QApplication::processEvents();
     }
 
