@@ -39,6 +39,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+public:
     // The disk image with the installer of this build beside `payload`,
     // sealed; `tamper` changes a sealed file afterwards.
     void makeDisk(const ViewerCopy& payload = {}, bool tamper = false);

@@ -1,0 +1,262 @@
+// The installer's flows from the disk image, each read over the accessibility
+// bus: the status line must say exactly what the installer's texts say.
+
+#include "tests/app/installer_on_display.hpp"
+
+#include "engine/installer_engine.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+
+namespace quillmark {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using testing::ViewerCopy;
+using windowreader::ApplicationSnapshot;
+namespace texts = testing::installerTexts;
+
+const ViewerCopy ourRelease {};
+const ViewerCopy olderRelease { .version = "2.3.1", .build = "231", .releaseVersion = "2.3.1" };
+const ViewerCopy newerRelease { .version = "2.9", .build = "299", .releaseVersion = "2.9.0" };
+const std::string systemApplication = "/Applications/Quillmark.app";
+const std::string olderVersionText
+    = "The installed copy is newer than this installer. Continuing requires confirmation before installing an older version.";
+const std::string reinstallText
+    = "This version and build are already installed. Reinstall replaces the application while retaining your settings.";
+
+class InstallerFlowTest : public testing::InstallerOnDisplayTest {
+public:
+    void start(std::optional<ViewerCopy> installed, bool tamper = false)
+    {
+        makeDisk(ourRelease, tamper);
+        if (installed)
+            putCopy(*installed);
+        ASSERT_TRUE(isolate());
+        startInstaller();
+        ASSERT_TRUE(reader);
+    }
+
+    // Waits until the window offers `button` with the status `status`.
+    void expectOffer(const std::string& button, const std::string& status)
+    {
+        waitFor("the offer \"" + button + "\" with \"" + status + "\"", [&](const ApplicationSnapshot& window) {
+            return window.buttonEnabled(button) == true && window.statusText() == status;
+        });
+    }
+
+    void chooseItem(std::size_t index)
+    {
+        auto window = reader->snapshot();
+        const auto* box = window.find("combo box");
+        ASSERT_NE(box, nullptr) << window.describe();
+        std::vector<const windowreader::AccessibleNode*> items;
+        for (const auto* list : window.childrenOf(*box))
+            for (const auto* item : window.childrenOf(*list))
+                items.push_back(item);
+        ASSERT_LT(index, items.size()) << window.describe();
+        ASSERT_TRUE(reader->perform(*items[index], "Press")) << "the item offers no action that chooses it";
+    }
+
+    const windowreader::AccessibleNode* sheetButton(const ApplicationSnapshot& window, const std::string& name)
+    {
+        const auto* sheet = window.sheet();
+        if (!sheet)
+            return nullptr;
+        for (const auto* node = sheet + 1; node < window.nodes.data() + window.nodes.size() && node->depth > sheet->depth; ++node) {
+            if (node->role == "push button" && node->name == name)
+                return node;
+        }
+        return nullptr;
+    }
+
+    ApplicationSnapshot waitForSheet(const std::string& question)
+    {
+        return waitFor("the sheet \"" + question + "\"", [&](const ApplicationSnapshot& window) {
+            return window.sheet() && window.sheet()->name == question;
+        });
+    }
+
+    void answerSheet(const std::string& question, const std::string& button)
+    {
+        auto window = waitForSheet(question);
+        const auto* pressed = sheetButton(window, button);
+        ASSERT_NE(pressed, nullptr) << window.describe();
+        ASSERT_TRUE(reader->perform(*pressed, "Press"));
+        waitFor("the sheet gone", [](const ApplicationSnapshot& now) { return now.sheet() == nullptr; });
+    }
+
+    void expectInstalled(const std::string& application, const ViewerCopy& copy)
+    {
+        InstallerEngine engine({ platform::FileURL(fs::path(application).parent_path().string(), true) });
+        auto installed = engine.verifiedPayload(platform::FileURL(application, true));
+        EXPECT_EQ(installed.releaseVersion, copy.releaseVersion);
+        EXPECT_EQ(installed.build, copy.build);
+    }
+
+    void expectStillRunning()
+    {
+        EXPECT_FALSE(installer->waitForExit(500ms)) << "the installer quit";
+    }
+};
+
+// The flows that end in an installation: what is offered, what the user
+// does, and the installed result.
+struct InstallCase {
+    const char* name;
+    std::optional<ViewerCopy> installed;
+    const char* offer;
+    std::function<std::string(const InstallerFlowTest&)> offeredStatus;
+    std::function<void(InstallerFlowTest&)> act;
+};
+
+class InstallFlowTest : public InstallerFlowTest, public ::testing::WithParamInterface<InstallCase> { };
+
+TEST_P(InstallFlowTest, InstallsAndSaysWhere)
+{
+    start(GetParam().installed);
+    expectOffer(GetParam().offer, GetParam().offeredStatus(*this));
+    GetParam().act(*this);
+    auto done = waitForStatus(texts::installedAt(userApplication()));
+    EXPECT_EQ(done.headline(), "Quillmark is ready");
+    EXPECT_EQ(done.buttonEnabled("Open Quillmark"), true);
+    EXPECT_EQ(done.buttonEnabled("Done"), true);
+    press("Escape");
+    EXPECT_EQ(installer->waitForExit(30s), 0);
+    expectInstalled(userApplication(), ourRelease);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flows, InstallFlowTest,
+    ::testing::Values(
+        InstallCase { "FreshInstallInTheOtherDestination", std::nullopt, "Install Quillmark",
+            [](const auto&) { return texts::destination(systemApplication); },
+            [](auto& test) {
+                test.chooseItem(1);
+                test.expectOffer("Install Quillmark", texts::destination(test.userApplication()));
+                test.press("Return");
+            } },
+        InstallCase { "Update", olderRelease, "Update Quillmark",
+            [](const auto& test) { return texts::destination(test.userApplication()); },
+            [](auto& test) { test.press("Return"); } },
+        InstallCase { "Reinstall", ourRelease, "Reinstall / Repair", [](const auto&) { return reinstallText; },
+            [](auto& test) { test.press("Return"); } },
+        InstallCase { "OlderVersionConfirmed", newerRelease, "Install Older Version Quillmark",
+            [](const auto&) { return olderVersionText; },
+            [](auto& test) {
+                test.press("Return");
+                test.answerSheet("Install an older Quillmark version?", "Install Older Version");
+            } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstallerFlowTest, OlderVersionDeclinedChangesNothing)
+{
+    start(newerRelease);
+    expectOffer("Install Older Version Quillmark", olderVersionText);
+    press("Return");
+    waitForSheet("Install an older Quillmark version?");
+    press("Escape");
+    auto window = waitFor("the sheet gone and the focus back on the pop-up", [](const ApplicationSnapshot& now) {
+        return !now.sheet() && now.focused() && now.focused()->role == "combo box";
+    });
+    EXPECT_EQ(window.statusText(), olderVersionText);
+    expectStillRunning();
+    expectInstalled(userApplication(), newerRelease);
+}
+
+TEST_F(InstallerFlowTest, TamperedPayloadIsRefusedWithItsReason)
+{
+    makeDisk(ourRelease, true);
+    ASSERT_TRUE(isolate());
+    std::string refusal;
+    try {
+        InstallerEngine({}).verifiedPayload(platform::FileURL(folder.path("volume/Quillmark.app"), true));
+    } catch (const std::exception& error) {
+        refusal = error.what();
+    }
+    ASSERT_TRUE(refusal.starts_with("The application failed its integrity check: ")) << refusal;
+    ASSERT_TRUE(refusal.ends_with(" Download a fresh installer.")) << refusal;
+    startInstaller();
+    ASSERT_TRUE(reader);
+    auto window = waitForStatus(refusal);
+    EXPECT_EQ(window.buttonEnabled("Choose Quillmark.app\u2026"), true);
+}
+
+TEST_F(InstallerFlowTest, ChoosingTheOtherDestinationShowsItsOffer)
+{
+    start(olderRelease);
+    expectOffer("Update Quillmark", texts::destination(userApplication()));
+    chooseItem(0);
+    auto window = waitFor("the system folder's offer", [](const ApplicationSnapshot& now) {
+        return now.buttonEnabled("Install Quillmark") == true && now.statusText() == texts::destination(systemApplication);
+    });
+    EXPECT_EQ(window.popUpValue(), texts::item("/Applications", std::nullopt));
+    chooseItem(1);
+    expectOffer("Update Quillmark", texts::destination(userApplication()));
+    expectStillRunning();
+}
+
+TEST_F(InstallerFlowTest, PermissionFailureOffersTheUsersFolder)
+{
+    start(std::nullopt);
+    expectOffer("Install Quillmark", texts::destination(systemApplication));
+    press("Return");
+    auto window = waitForSheet("Install for your user account instead?");
+    EXPECT_EQ(window.sheet()->description,
+        "This account cannot write to /Applications. You can install in " + userRoot()
+            + " without administrator access. An existing copy there will be reviewed first.");
+    answerSheet("Install for your user account instead?", "Choose My Applications Folder");
+    window = reader->snapshot();
+    expectOffer("Install Quillmark", texts::destination(userApplication()));
+    EXPECT_EQ(reader->snapshot().popUpValue(), texts::item(userRoot(), std::nullopt));
+    EXPECT_FALSE(fs::exists(userApplication())) << "the offer must not install by itself";
+    expectStillRunning();
+}
+
+TEST_F(InstallerFlowTest, KeyboardOnlyChoosesWithoutInstallingAndClosesWithoutQuitting)
+{
+    start(std::nullopt);
+    expectOffer("Install Quillmark", texts::destination(systemApplication));
+    auto onPopUp = [](const ApplicationSnapshot& now) { return now.focused() && now.focused()->role == "combo box"; };
+    waitFor("the focus on the pop-up", onPopUp);
+    press("Tab");
+    waitFor("the focus on a button", [](const ApplicationSnapshot& now) {
+        return now.focused() && now.focused()->role == "push button";
+    });
+    press("shift+Tab");
+    waitFor("the focus back on the pop-up", onPopUp);
+
+    press("alt+Down");
+    press("Down");
+    press("Return");
+    auto window = waitFor("the user's folder chosen", [&](const ApplicationSnapshot& now) {
+        return now.statusText() == texts::destination(userApplication()) && onPopUp(now);
+    });
+    EXPECT_EQ(window.buttonEnabled("Install Quillmark"), true) << "choosing must not start the installation";
+    expectStillRunning();
+    EXPECT_FALSE(fs::exists(userApplication()));
+
+    press("alt+Down");
+    press("Escape");
+    expectStillRunning();
+    window = reader->snapshot();
+    EXPECT_EQ(window.statusText(), texts::destination(userApplication()));
+    EXPECT_EQ(window.buttonEnabled("Install Quillmark"), true);
+}
+
+TEST_F(InstallerFlowTest, QuitKeyWithASheetUpQuits)
+{
+    start(newerRelease);
+    expectOffer("Install Older Version Quillmark", olderVersionText);
+    press("Return");
+    waitForSheet("Install an older Quillmark version?");
+    press("ctrl+q");
+    EXPECT_EQ(installer->waitForExit(30s), 0);
+    expectInstalled(userApplication(), newerRelease);
+}
+
+} // namespace
+} // namespace quillmark
