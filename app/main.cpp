@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 
 namespace {
@@ -53,22 +54,30 @@ int main(int /*argc*/, char** argv)
     }
     qInstallMessageHandler(keepOnlyCriticalToolkitMessages);
 
-    platform::qt::QtApplication application(argv[0]);
-    platform::SystemWorkspace workspace;
+    // What fails before the window exists (the installer's own bundle
+    // unreadable, the quit signals not handled) has no window to be shown
+    // in; it is said once on standard error instead.
+    try {
+        platform::qt::QtApplication application(argv[0]);
+        platform::SystemWorkspace workspace;
 
-    QuillmarkInstaller delegate(InstallerEnvironment {
-        .controls = application.controls(),
-        .desktop = application.desktop(),
-        .workspace = workspace,
-        .queues = application.queues(),
-        .ownBundle = platform::ownBundleInformation(),
-        .makeEngine =
-            [] {
-                auto manager = platform::systemFileManager();
-                return engineBackend(std::make_shared<InstallerEngine>(installationRoots(*manager), manager));
-            },
-        .volumeIsReadOnly = [](const platform::FileURL& url) { return platform::volumeIsReadOnly(url); },
-    });
-    application.setDelegate(delegate);
-    return application.run();
+        QuillmarkInstaller delegate(InstallerEnvironment {
+            .controls = application.controls(),
+            .desktop = application.desktop(),
+            .workspace = workspace,
+            .queues = application.queues(),
+            .ownBundle = platform::ownBundleInformation(),
+            .makeEngine =
+                [] {
+                    auto manager = platform::systemFileManager();
+                    return engineBackend(std::make_shared<InstallerEngine>(installationRoots(*manager), manager));
+                },
+            .volumeIsReadOnly = [](const platform::FileURL& url) { return platform::volumeIsReadOnly(url); },
+        });
+        application.setDelegate(delegate);
+        return application.run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "The Quillmark installer could not start: %s\n", error.what());
+        return 1;
+    }
 }

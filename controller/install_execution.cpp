@@ -136,13 +136,22 @@ void QuillmarkInstaller::offerUserFolder(const InstallerLocation& failed)
 
 void QuillmarkInstaller::openInstalled(const platform::FileURL& application)
 {
-    // The completion may come on any thread; the controls live on the main one.
-    environment_.workspace.openApplication(application, [this](std::exception_ptr error) {
-        environment_.queues.runOnMain([this, error = std::move(error)] {
+    // The completion may come on any thread, and after the installer has
+    // quit; the controls live on the main one. While the lock is held the
+    // controller, and the queues that outlive it, cannot go away.
+    environment_.workspace.openApplication(application, [presence = presence_](std::exception_ptr error) {
+        std::lock_guard lock(presence->mutex);
+        if (!presence->controller)
+            return;
+        presence->controller->environment_.queues.runOnMain([presence, error = std::move(error)] {
+            // On the main thread, where the controller is destroyed too.
+            QuillmarkInstaller* controller = presence->controller;
+            if (!controller)
+                return;
             if (error)
-                statusLabel_->setText(std::string(notOpenedText) + errorDescription(error));
+                controller->statusLabel_->setText(std::string(notOpenedText) + errorDescription(error));
             else
-                environment_.desktop.terminate();
+                controller->environment_.desktop.terminate();
         });
     });
 }

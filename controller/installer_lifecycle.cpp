@@ -21,6 +21,13 @@ QuillmarkInstaller::QuillmarkInstaller(InstallerEnvironment environment)
     , primary_(environment_.controls.makeButton(std::string(texts::installTitle)))
     , secondary_(environment_.controls.makeButton(std::string(texts::cancelTitle)))
 {
+    presence_->controller = this;
+}
+
+QuillmarkInstaller::~QuillmarkInstaller()
+{
+    std::lock_guard lock(presence_->mutex);
+    presence_->controller = nullptr;
 }
 
 void QuillmarkInstaller::applicationDidFinishLaunching()

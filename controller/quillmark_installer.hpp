@@ -40,6 +40,7 @@ struct InstallerEnvironment {
 class QuillmarkInstaller : public platform::ApplicationDelegate {
 public:
     explicit QuillmarkInstaller(InstallerEnvironment environment);
+    ~QuillmarkInstaller() override;
     QuillmarkInstaller(const QuillmarkInstaller&) = delete;
     QuillmarkInstaller& operator=(const QuillmarkInstaller&) = delete;
 
@@ -102,6 +103,14 @@ private:
     std::optional<InstallerLocation> selectedLocation() const;
 
     InstallerEnvironment environment_;
+    // Tells late completions whether the controller is still there: the
+    // opening of the installed copy reports on its own thread and may come
+    // after the installer has quit.
+    struct Presence {
+        std::mutex mutex;
+        QuillmarkInstaller* controller = nullptr;
+    };
+    std::shared_ptr<Presence> presence_ = std::make_shared<Presence>();
 
     std::unique_ptr<platform::Label> titleLabel_;
     std::unique_ptr<platform::Label> descriptionLabel_;

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -40,8 +42,11 @@ TerminationSignals::TerminationSignals(std::function<void()> quitRequested)
     : quitRequested_(std::move(quitRequested))
 {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw posixError(errno, "create the signal pipe", "");
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        const int failure = errno;
+        throw Error(std::string(posixErrorDomain), failure,
+            "Could not prepare for quit requests (" + std::string(std::strerror(failure)) + ").");
+    }
     readEnd_ = ends[0];
     writeEnd_ = ends[1];
 

@@ -335,6 +335,24 @@ TEST(InstallExecutionTest, OpeningTheInstalledCopyEndsTheInstaller)
     EXPECT_TRUE(harness.desktop.terminated);
 }
 
+TEST(InstallExecutionTest, AnOpeningThatReportsAfterTheInstallerEndedReachesNothing)
+{
+    InstallerHarness harness;
+    harness.becomeReady({ newLocation(systemRoot), newLocation(userRoot) });
+    harness.startInstall();
+    harness.settle();
+    harness.installer->installOrOpen();
+    harness.installer->installOrOpen();
+    ASSERT_EQ(harness.desktop.openRequests.size(), 2u);
+
+    // Done was pressed: the installer ends while both openings are under way.
+    std::thread([&] { harness.desktop.openRequests[0].completion(nullptr); }).join();
+    harness.installer.reset();
+    std::thread([&] { harness.desktop.openRequests[1].completion(nullptr); }).join();
+    harness.desktop.runMainTasks();
+    EXPECT_FALSE(harness.desktop.terminated) << "a completion reached the ended installer";
+}
+
 TEST(InstallExecutionTest, AFailedOpenKeepsTheInstallerInstalled)
 {
     InstallerHarness harness;
