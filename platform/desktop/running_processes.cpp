@@ -1,5 +1,7 @@
 #include "platform/desktop/system_workspace.hpp"
 
+#include "platform/desktop/window_close_request.hpp"
+
 #include "platform/plist/bundle_information.hpp"
 
 #include "platform/files/file_manager.hpp"
@@ -13,6 +15,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <string_view>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -88,6 +91,128 @@ std::vector<std::string> splitWords(const std::string& text)
     for (std::string word; stream >> word;)
         words.push_back(word);
     return words;
+}
+
+// The bundle a file lies in, at any depth: "<X>.app/Contents/..." with the
+// outermost such folder, the one an installer replaces.
+std::optional<FileURL> bundleContaining(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return std::nullopt;
+    size_t start = 1;
+    while (start < path.size()) {
+        auto end = path.find('/', start);
+        if (end == std::string::npos)
+            return std::nullopt;
+        std::string_view component(path.data() + start, end - start);
+        if (component.size() > 4 && component.ends_with(".app") && path.compare(end, 10, "/Contents/") == 0)
+            return FileURL(path.substr(0, end), true);
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+constexpr std::string_view deletedMark = " (deleted)";
+
+// The path as it was before the file was deleted: the kernel marks a file
+// that is gone but still open or mapped this way.
+std::string withoutDeletedMark(std::string path)
+{
+    if (path.size() > deletedMark.size() && path.ends_with(deletedMark))
+        path.resize(path.size() - deletedMark.size());
+    return path;
+}
+
+// The bundle of any file the process has mapped: its program when the
+// dynamic loader or another launcher started it, the bundle's libraries,
+// and files of an earlier copy at the same path that were deleted since.
+std::optional<FileURL> bundleOfMappedFiles(pid_t pid)
+{
+    auto maps = readWhole("/proc/" + std::to_string(pid) + "/maps");
+    if (!maps)
+        return std::nullopt;
+    std::istringstream lines(*maps);
+    for (std::string line; std::getline(lines, line);) {
+        // Address, permissions, offset, device and inode come first; the
+        // path is the rest of the line and may hold spaces.
+        auto path = line.find('/');
+        if (path == std::string::npos)
+            continue;
+        if (auto bundle = bundleContaining(withoutDeletedMark(line.substr(path))))
+            return bundle;
+    }
+    return std::nullopt;
+}
+
+// One line of /proc/<pid>/status (or of one of its threads), after its name.
+std::optional<std::string> statusLine(const std::string& statusText, std::string_view name)
+{
+    std::istringstream lines(statusText);
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == ':')
+            return line.substr(name.size() + 1);
+    return std::nullopt;
+}
+
+// Whether all real, effective, saved and file-system user ids are this
+// installer's own user: the running applications are the user's own session,
+// never another user's, even when the installer runs as root.
+bool belongsToThisUser(pid_t pid)
+{
+    auto status = readWhole("/proc/" + std::to_string(pid) + "/status");
+    if (!status)
+        return false;
+    auto ids = statusLine(*status, "Uid");
+    if (!ids)
+        return false;
+    auto words = splitWords(*ids);
+    if (words.size() != 4)
+        return false;
+    for (auto& word : words)
+        if (word != std::to_string(::getuid()))
+            return false;
+    return true;
+}
+
+bool signalInMask(const std::optional<std::string>& mask, int signal)
+{
+    if (!mask)
+        return false;
+    try {
+        return (std::stoull(*mask, nullptr, 16) >> (signal - 1)) & 1ULL;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Whether SIGTERM would be handled by the process rather than end it: it
+// catches it, or every thread blocks it and reads it as the sample viewer
+// does, with signalfd or sigwait. A signal blocked by some threads only goes
+// to one of the others and ends the process.
+bool handlesQuitSignal(pid_t pid)
+{
+    auto base = "/proc/" + std::to_string(pid);
+    auto status = readWhole(base + "/status");
+    if (!status)
+        return false;
+    if (signalInMask(statusLine(*status, "SigCgt"), SIGTERM))
+        return true;
+    std::unique_ptr<DIR, int (*)(DIR*)> tasks(::opendir((base + "/task").c_str()), ::closedir);
+    if (!tasks)
+        return false;
+    bool anyThread = false;
+    while (const dirent* entry = ::readdir(tasks.get())) {
+        if (entry->d_name[0] == '.')
+            continue;
+        auto threadStatus = readWhole(base + "/task/" + entry->d_name + "/status");
+        // A thread that has just ended blocks nothing any more.
+        if (!threadStatus)
+            continue;
+        if (!signalInMask(statusLine(*threadStatus, "SigBlk"), SIGTERM))
+            return false;
+        anyThread = true;
+    }
+    return anyThread;
 }
 
 std::optional<std::string> realPath(const std::string& path)
@@ -214,20 +339,27 @@ public:
         return hasGone(status) || status->startTime != startTime_;
     }
 
+    // In order: SIGTERM when the process handles it itself; else a close
+    // request to each of its windows; else nothing, and the request counts
+    // as declined. Never a signal whose default action would end it.
     void requestQuit() override
     {
         // The descriptor pins the process that holds the number now; the start
         // time proves that it is still the one listed, so a number reused by
         // another process is never signalled.
         UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
-        if (!process) {
-            if (errno == ENOSYS && !isTerminated())
+        if (!process && errno != ENOSYS)
+            return;
+        if (isTerminated() || !belongsToThisUser(pid_))
+            return;
+        if (handlesQuitSignal(pid_)) {
+            if (process)
+                ::syscall(SYS_pidfd_send_signal, process.get(), SIGTERM, nullptr, 0);
+            else
                 ::kill(pid_, SIGTERM);
             return;
         }
-        if (isTerminated())
-            return;
-        ::syscall(SYS_pidfd_send_signal, process.get(), SIGTERM, nullptr, 0);
+        askWindowsToClose(pid_);
     }
 
 private:
@@ -265,16 +397,18 @@ RunningApplications SystemWorkspace::runningApplications() const
         // can no longer be read.
         if (hasGone(status))
             continue;
+        if (!belongsToThisUser(*pid))
+            continue;
         auto base = "/proc/" + std::to_string(*pid);
         auto program = readLink(base + "/exe");
         if (!program)
             continue;
-        constexpr std::string_view deleted = " (deleted)";
-        if (program->size() > deleted.size() && program->ends_with(deleted))
-            program->resize(program->size() - deleted.size());
+        *program = withoutDeletedMark(*program);
         auto bundle = bundleOfProgramPath(*program);
         if (!bundle)
             bundle = bundleOfScript(*pid, *program);
+        if (!bundle)
+            bundle = bundleOfMappedFiles(*pid);
         std::optional<std::string> identifier;
         if (bundle) {
             auto known = identifiers.find(bundle->path());

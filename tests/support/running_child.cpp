@@ -74,8 +74,7 @@ bool RunningChild::collect()
 {
     if (collected_)
         return true;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_)
+    if (::waitpid(pid_, &status_, WNOHANG) == pid_)
         collected_ = true;
     return collected_;
 }

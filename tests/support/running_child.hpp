@@ -24,6 +24,8 @@ public:
     char state() const;
     // Collects the child once it has ended; true when it had.
     bool collect();
+    // The wait status of a collected child (WIFEXITED, WIFSIGNALED, ...).
+    int waitStatus() const { return status_; }
     // Ends the child's input: a script waiting in "read" goes on.
     void closeInput();
 
@@ -31,6 +33,7 @@ private:
     pid_t pid_ = -1;
     int input_ = -1;
     bool collected_ = false;
+    int status_ = 0;
 };
 
 // Polls `condition` every few milliseconds; false when `limit` passes first.

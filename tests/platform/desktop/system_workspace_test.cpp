@@ -1,6 +1,8 @@
 #include "platform/desktop/system_workspace.hpp"
 
+#include "tests/app/private_desktop.hpp"
 #include "tests/support/bundle_builder.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/running_child.hpp"
 #include "tests/support/temporary_folder.hpp"
 
@@ -12,6 +14,9 @@
 #include <csignal>
 #include <pthread.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,19 +65,186 @@ TEST_F(SystemWorkspaceTest, ListsAScriptByItsBundleWithTheBundleIdentifier)
     EXPECT_FALSE(listed->isTerminated());
 }
 
-TEST_F(SystemWorkspaceTest, ListsACompiledProgramByItsBundle)
+std::string bytesOf(const std::string& path)
 {
-    auto bundle = BundleBuilder().set("CFBundleIdentifier", "app.quillmark.other").withoutExecutable().write(folder.path("Other.app"));
-    std::ifstream source("/bin/sleep", std::ios::binary);
+    std::ifstream source(path, std::ios::binary);
     std::ostringstream bytes;
     bytes << source.rdbuf();
-    testing::writeFile(programOf(bundle), bytes.str(), 0755);
+    return bytes.str();
+}
+
+// A bundle whose program is a copy of the compiled program at `program`.
+FileURL compiledBundle(const std::string& at, const std::string& program, const char* identifier = "app.quillmark.viewer")
+{
+    auto bundle = BundleBuilder().set("CFBundleIdentifier", identifier).withoutExecutable().write(at);
+    testing::writeFile(programOf(bundle), bytesOf(program), 0755);
+    return bundle;
+}
+
+bool signalInStatusMask(pid_t pid, const std::string& field, int signal)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return (std::stoull(line.substr(field.size() + 1), nullptr, 16) >> (signal - 1)) & 1ULL;
+    return false;
+}
+
+constexpr const char* loader = "/lib64/ld-linux-x86-64.so.2";
+
+TEST_F(SystemWorkspaceTest, ListsACompiledProgramByItsBundle)
+{
+    auto bundle = compiledBundle(folder.path("Other.app"), "/bin/sleep", "app.quillmark.other");
     RunningChild copy({ programOf(bundle), "30" });
     ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
     EXPECT_EQ(listedAt(bundle.path()).front()->bundleIdentifier(), "app.quillmark.other");
+}
 
+// Started through the dynamic loader, the process's program is the loader;
+// the bundle's program is only one of its mapped files. Once that file is
+// deleted and a new copy put at the same path, the old file stays mapped.
+TEST_F(SystemWorkspaceTest, ListsACopyWhoseProgramIsOnlyMapped)
+{
+    if (::access(loader, X_OK) != 0)
+        GTEST_SKIP() << "no dynamic loader at " << loader;
+    struct Case {
+        const char* name;
+        bool replacedWhileRunning;
+    };
+    for (auto row : { Case { "started through the loader", false }, Case { "its files replaced by a new copy", true } }) {
+        SCOPED_TRACE(row.name);
+        testing::TemporaryFolder place;
+        auto bundle = compiledBundle(place.path("Quillmark.app"), "/bin/sleep");
+        RunningChild copy({ loader, programOf(bundle), "30" });
+        ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; })) << "the copy is not listed";
+        if (row.replacedWhileRunning) {
+            ASSERT_EQ(testing::runCommand({ "/bin/rm", "-rf", bundle.path() }).exitStatus, 0);
+            compiledBundle(bundle.path(), "/bin/true");
+        }
+        ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; })) << "the copy is not listed";
+        auto listed = listedAt(bundle.path()).front();
+        EXPECT_EQ(listed->bundleIdentifier(), "app.quillmark.viewer");
+        EXPECT_EQ(listed->bundleURL(), FileURL(bundle.path(), true));
+        EXPECT_FALSE(listed->isTerminated());
+    }
+}
+
+// Most programs leave SIGTERM to its default action, which ends them at once:
+// without a window to ask, such a program is sent nothing and keeps running.
+TEST_F(SystemWorkspaceTest, AProgramThatWouldDieOfSIGTERMAndHasNoWindowIsLeftRunning)
+{
+    auto bundle = compiledBundle(folder.path("Quillmark.app"), "/bin/sleep");
+    RunningChild copy({ programOf(bundle), "30" });
+    ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
+    ASSERT_FALSE(signalInStatusMask(copy.pid(), "SigCgt", SIGTERM));
+    ASSERT_FALSE(signalInStatusMask(copy.pid(), "SigBlk", SIGTERM));
+    auto listed = listedAt(bundle.path()).front();
+    listed->requestQuit();
+
+    EXPECT_FALSE(eventually([&] { return copy.state() != 'S' && copy.state() != 'R'; }, std::chrono::milliseconds(300)))
+        << "the program was stopped";
+    EXPECT_FALSE(signalInStatusMask(copy.pid(), "SigPnd", SIGTERM));
+    EXPECT_FALSE(signalInStatusMask(copy.pid(), "ShdPnd", SIGTERM));
+    EXPECT_FALSE(listed->isTerminated());
+    EXPECT_EQ(listedAt(bundle.path()).size(), 1u);
+}
+
+// The test's own X server stands for the installer's display, found the way
+// any X11 program finds it: through DISPLAY.
+class SystemWorkspaceWindowTest : public SystemWorkspaceTest {
+protected:
+    void SetUp() override
+    {
+        std::string whyNot;
+        display = testing::VirtualDisplay::start(whyNot);
+        if (!display)
+            GTEST_SKIP() << whyNot;
+        if (const char* current = std::getenv("DISPLAY"))
+            previousDisplay = current;
+        ::setenv("DISPLAY", display->name().c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        if (previousDisplay)
+            ::setenv("DISPLAY", previousDisplay->c_str(), 1);
+        else
+            ::unsetenv("DISPLAY");
+    }
+
+    std::unique_ptr<testing::VirtualDisplay> display;
+    std::optional<std::string> previousDisplay;
+};
+
+TEST_F(SystemWorkspaceWindowTest, AWindowProgramWithoutASIGTERMHandlerQuitsThroughItsWindow)
+{
+    auto bundle = compiledBundle(folder.path("Quillmark.app"), QUILLMARK_WINDOW_WITHOUT_QUIT_SIGNAL);
+    auto ready = folder.path("window-shown");
+    RunningChild copy({ programOf(bundle), ready });
+    ASSERT_TRUE(eventually([&] { return ::access(ready.c_str(), F_OK) == 0 || copy.state() == 'Z'; }, std::chrono::seconds(10)));
+    ASSERT_NE(copy.state(), 'Z') << "the window program could not show its window";
+    ASSERT_FALSE(signalInStatusMask(copy.pid(), "SigCgt", SIGTERM));
+    ASSERT_EQ(listedAt(bundle.path()).size(), 1u);
     listedAt(bundle.path()).front()->requestQuit();
-    EXPECT_TRUE(eventually([&] { return copy.state() == 'Z'; })) << "the default SIGTERM action ends it";
+
+    ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; })) << "the window was not asked to close";
+    ASSERT_TRUE(copy.collect());
+    EXPECT_FALSE(WIFSIGNALED(copy.waitStatus())) << "ended by signal " << WTERMSIG(copy.waitStatus());
+    ASSERT_TRUE(WIFEXITED(copy.waitStatus()));
+    EXPECT_EQ(WEXITSTATUS(copy.waitStatus()), 0);
+}
+
+// Root sees every process on the machine; the running applications are still
+// only its own. Another user's copy, one that would quit on SIGTERM, is left
+// alone while the installer's own user's copy of the same bundle is asked.
+TEST_F(SystemWorkspaceTest, AnotherUsersCopyIsNeitherListedNorAsked)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can start a process as another user";
+    const passwd* nobody = ::getpwnam("nobody");
+    if (nobody == nullptr)
+        GTEST_SKIP() << "there is no user nobody";
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    auto bundle = BundleBuilder().executable("#!/bin/sh\ntrap 'exit 0' TERM\nwhile :; do sleep 1; done\n").write(folder.path("Quillmark.app"));
+    auto program = programOf(bundle);
+
+    pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0
+            || ::setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0)
+            ::_exit(126);
+        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    auto otherState = [&] {
+        std::ifstream file("/proc/" + std::to_string(other) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        auto close = text.rfind(')');
+        return close == std::string::npos || close + 2 >= text.size() ? '\0' : text[close + 2];
+    };
+    auto otherRunsTheScript = [&] {
+        std::ifstream file("/proc/" + std::to_string(other) + "/cmdline");
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return text.find(program) != std::string::npos && (otherState() == 'S' || otherState() == 'R');
+    };
+    bool started = eventually(otherRunsTheScript);
+    RunningChild own({ program });
+    bool ownListed = eventually([&] { return listedAt(bundle.path()).size() >= 1; });
+    auto listed = listedAt(bundle.path());
+    for (auto& application : listed)
+        application->requestQuit();
+    bool ownQuit = eventually([&] { return own.state() == 'Z'; });
+    bool otherStillRuns = !eventually([&] { return otherState() == 'Z'; }, std::chrono::milliseconds(300));
+
+    ::kill(other, SIGKILL); // clean-up of the test only
+    int status = 0;
+    ::waitpid(other, &status, 0);
+    ASSERT_TRUE(started) << "the other user's copy did not start";
+    ASSERT_TRUE(ownListed);
+    EXPECT_EQ(listed.size(), 1u) << "another user's copy is listed";
+    EXPECT_TRUE(ownQuit) << "the own copy was not asked";
+    EXPECT_TRUE(otherStillRuns) << "another user's copy was signalled";
 }
 
 TEST_F(SystemWorkspaceTest, AProgramOutsideABundleHasNoBundle)
