@@ -4,12 +4,15 @@
 #include "tests/app/installer_on_display.hpp"
 
 #include "engine/installer_engine.hpp"
+#include "tests/support/bundle_builder.hpp"
+#include "tests/support/sealing.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <unistd.h>
 
 namespace quillmark {
 namespace {
@@ -256,6 +259,50 @@ TEST_F(InstallerFlowTest, QuitKeyWithASheetUpQuits)
     press("ctrl+q");
     EXPECT_EQ(installer->waitForExit(30s), 0);
     expectInstalled(userApplication(), newerRelease);
+}
+
+// A copy started through the dynamic loader runs the loader as its program;
+// it is found all the same, asked to quit the way it handles, and quits on
+// its own, so the update goes on without any process being stopped.
+TEST_F(InstallerFlowTest, ACopyStartedThroughTheLoaderIsAskedToQuitAndTheUpdateGoesOn)
+{
+    const std::string loader = "/lib64/ld-linux-x86-64.so.2";
+    if (::access(loader.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "no dynamic loader at " << loader;
+    makeDisk(ourRelease);
+    testing::BundleBuilder()
+        .version(olderRelease.version)
+        .build(olderRelease.build)
+        .releaseVersion(olderRelease.releaseVersion)
+        .executable(testing::readFile(QUILLMARK_SAMPLE_PAYLOAD_DIR "/Contents/MacOS/Quillmark"))
+        .write(userApplication());
+    testing::sealBundle(platform::FileURL(userApplication(), true));
+    ASSERT_TRUE(isolate());
+    testing::ChildProcess viewer({ loader, userApplication() + "/Contents/MacOS/Quillmark" },
+        { { "DISPLAY", display->name() }, { "HOME", home }, { "XDG_RUNTIME_DIR", folder.path("runtime") },
+            { "DBUS_SESSION_BUS_ADDRESS", bus->sessionAddress() } });
+    ASSERT_EQ(fs::read_symlink("/proc/" + std::to_string(viewer.pid()) + "/exe"), fs::canonical(loader));
+    startInstaller();
+    ASSERT_TRUE(reader);
+
+    expectOffer("Update Quillmark", texts::destination(userApplication()));
+    // The viewer's window shares the display and may hold the keyboard focus,
+    // so the button is pressed the way a screen reader presses it.
+    auto offer = reader->snapshot();
+    const auto* update = offer.find("push button", "Update Quillmark");
+    ASSERT_NE(update, nullptr) << offer.describe();
+    ASSERT_TRUE(reader->perform(*update, "Press"));
+    waitForSheet("Quit Quillmark before continuing?");
+    EXPECT_EQ(viewer.waitForExit(0ms), std::nullopt) << "the copy was stopped before the user agreed";
+    answerSheet("Quit Quillmark before continuing?", "Quit and Continue");
+
+    EXPECT_EQ(viewer.waitForExit(30s), 0) << "the copy did not quit on its own, with status 0";
+    waitFor("the update finished", [&](const ApplicationSnapshot& window) {
+        return window.statusText() == texts::installedAt(userApplication()) && window.headline() == "Quillmark is ready";
+    });
+    press("Escape");
+    EXPECT_EQ(installer->waitForExit(30s), 0);
+    expectInstalled(userApplication(), ourRelease);
 }
 
 } // namespace
