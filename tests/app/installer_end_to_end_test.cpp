@@ -58,7 +58,7 @@ TEST_P(InstallerUpdateTest, UpdatesTheOlderCopyThroughTheWindow)
     makeDisk({ .large = true });
     putCopy(olderCopy);
     ASSERT_TRUE(isolate());
-    startInstaller();
+    ASSERT_NO_FATAL_FAILURE(startInstaller());
     ASSERT_TRUE(reader);
     waitFor("Update Quillmark", [](const ApplicationSnapshot& window) { return offers(window, "Update Quillmark"); });
     press("Return");

@@ -40,7 +40,7 @@ public:
         if (installed)
             putCopy(*installed);
         ASSERT_TRUE(isolate());
-        startInstaller();
+        ASSERT_NO_FATAL_FAILURE(startInstaller());
         ASSERT_TRUE(reader);
     }
 
@@ -121,7 +121,7 @@ class InstallFlowTest : public InstallerFlowTest, public ::testing::WithParamInt
 
 TEST_P(InstallFlowTest, InstallsAndSaysWhere)
 {
-    start(GetParam().installed);
+    ASSERT_NO_FATAL_FAILURE(start(GetParam().installed));
     expectOffer(GetParam().offer, GetParam().offeredStatus(*this));
     GetParam().act(*this);
     auto done = waitForStatus(texts::installedAt(userApplication()));
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Flows, InstallFlowTest,
 
 TEST_F(InstallerFlowTest, OlderVersionDeclinedChangesNothing)
 {
-    start(newerRelease);
+    ASSERT_NO_FATAL_FAILURE(start(newerRelease));
     expectOffer("Install Older Version Quillmark", olderVersionText);
     press("Return");
     waitForSheet("Install an older Quillmark version?");
@@ -182,7 +182,7 @@ TEST_F(InstallerFlowTest, TamperedPayloadIsRefusedWithItsReason)
     }
     ASSERT_TRUE(refusal.starts_with("The application failed its integrity check: ")) << refusal;
     ASSERT_TRUE(refusal.ends_with(" Download a fresh installer.")) << refusal;
-    startInstaller();
+    ASSERT_NO_FATAL_FAILURE(startInstaller());
     ASSERT_TRUE(reader);
     auto window = waitForStatus(refusal);
     EXPECT_EQ(window.buttonEnabled("Choose Quillmark.app\u2026"), true);
@@ -190,7 +190,7 @@ TEST_F(InstallerFlowTest, TamperedPayloadIsRefusedWithItsReason)
 
 TEST_F(InstallerFlowTest, ChoosingTheOtherDestinationShowsItsOffer)
 {
-    start(olderRelease);
+    ASSERT_NO_FATAL_FAILURE(start(olderRelease));
     expectOffer("Update Quillmark", texts::destination(userApplication()));
     chooseItem(0);
     auto window = waitFor("the system folder's offer", [](const ApplicationSnapshot& now) {
@@ -204,7 +204,7 @@ TEST_F(InstallerFlowTest, ChoosingTheOtherDestinationShowsItsOffer)
 
 TEST_F(InstallerFlowTest, PermissionFailureOffersTheUsersFolder)
 {
-    start(std::nullopt);
+    ASSERT_NO_FATAL_FAILURE(start(std::nullopt));
     expectOffer("Install Quillmark", texts::destination(systemApplication));
     press("Return");
     auto window = waitForSheet("Install for your user account instead?");
@@ -221,7 +221,7 @@ TEST_F(InstallerFlowTest, PermissionFailureOffersTheUsersFolder)
 
 TEST_F(InstallerFlowTest, KeyboardOnlyChoosesWithoutInstallingAndClosesWithoutQuitting)
 {
-    start(std::nullopt);
+    ASSERT_NO_FATAL_FAILURE(start(std::nullopt));
     expectOffer("Install Quillmark", texts::destination(systemApplication));
     auto onPopUp = [](const ApplicationSnapshot& now) { return now.focused() && now.focused()->role == "combo box"; };
     waitFor("the focus on the pop-up", onPopUp);
@@ -252,7 +252,7 @@ TEST_F(InstallerFlowTest, KeyboardOnlyChoosesWithoutInstallingAndClosesWithoutQu
 
 TEST_F(InstallerFlowTest, QuitKeyWithASheetUpQuits)
 {
-    start(newerRelease);
+    ASSERT_NO_FATAL_FAILURE(start(newerRelease));
     expectOffer("Install Older Version Quillmark", olderVersionText);
     press("Return");
     waitForSheet("Install an older Quillmark version?");
@@ -282,7 +282,7 @@ TEST_F(InstallerFlowTest, ACopyStartedThroughTheLoaderIsAskedToQuitAndTheUpdateG
         { { "DISPLAY", display->name() }, { "HOME", home }, { "XDG_RUNTIME_DIR", folder.path("runtime") },
             { "DBUS_SESSION_BUS_ADDRESS", bus->sessionAddress() } });
     ASSERT_EQ(fs::read_symlink("/proc/" + std::to_string(viewer.pid()) + "/exe"), fs::canonical(loader));
-    startInstaller();
+    ASSERT_NO_FATAL_FAILURE(startInstaller());
     ASSERT_TRUE(reader);
 
     expectOffer("Update Quillmark", texts::destination(userApplication()));
