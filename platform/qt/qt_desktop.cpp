@@ -1,5 +1,6 @@
 #include "platform/qt/qt_desktop.hpp"
 
+#include "platform/qt/blocked_window_close_filter.hpp"
 #include "platform/qt/installer_window.hpp"
 #include "platform/qt/qt_repeating_timer.hpp"
 #include "platform/qt/sheets.hpp"
@@ -30,7 +31,18 @@ void QtDesktop::showWindow(const WindowDescription& description)
         return mayClose;
     };
     hooks.quitRequested = [this] { terminate(); };
+    closeFilter_.reset();
     window_ = std::make_unique<InstallerWindow>(description, std::move(hooks));
+    // Closing the window while a sheet is up is the sheet's Cancel followed
+    // by the close the window would get without it.
+    closeFilter_ = std::make_unique<BlockedWindowCloseFilter>(*window_, [this] {
+        QPointer<QDialog> sheet = sheet_;
+        if (!sheet || !sheet->isVisible())
+            return false;
+        sheet->reject();
+        QMetaObject::invokeMethod(window_.get(), [this] { window_->close(); }, Qt::QueuedConnection);
+        return true;
+    });
 
     if (QScreen* screen = window_->screen())
         window_->move(screen->availableGeometry().center() - window_->rect().center());

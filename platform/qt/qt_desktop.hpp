@@ -11,6 +11,7 @@
 
 namespace quillmark::platform::qt {
 
+class BlockedWindowCloseFilter;
 class InstallerWindow;
 
 // The desktop on Qt Widgets. Sheets are window-modal dialogs on the
@@ -45,6 +46,7 @@ private:
     std::function<void()> endApplication_;
     ApplicationDelegate* delegate_ = nullptr;
     std::unique_ptr<InstallerWindow> window_;
+    std::unique_ptr<BlockedWindowCloseFilter> closeFilter_;
     // The alert or open panel in front of the window, while one is.
     QPointer<QDialog> sheet_;
 };

@@ -4,6 +4,7 @@
 #include "tests/app/installer_on_display.hpp"
 
 #include "engine/installer_engine.hpp"
+#include "platform/desktop/window_close_request.hpp"
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/sealing.hpp"
 
@@ -250,16 +251,31 @@ TEST_F(InstallerFlowTest, KeyboardOnlyChoosesWithoutInstallingAndClosesWithoutQu
     EXPECT_EQ(window.buttonEnabled("Install Quillmark"), true);
 }
 
-TEST_F(InstallerFlowTest, QuitKeyWithASheetUpQuits)
+// A quit request over a sheet: the sheet ends as if cancelled, and the idle
+// installer quits without installing.
+enum class QuitRequest { quitKey, windowClosed };
+
+class QuitOverASheetTest : public InstallerFlowTest, public ::testing::WithParamInterface<QuitRequest> { };
+
+TEST_P(QuitOverASheetTest, QuitsWithoutInstalling)
 {
     ASSERT_NO_FATAL_FAILURE(start(newerRelease));
     expectOffer("Install Older Version Quillmark", olderVersionText);
     press("Return");
     waitForSheet("Install an older Quillmark version?");
-    press("ctrl+q");
+    if (GetParam() == QuitRequest::quitKey)
+        press("ctrl+q");
+    else // as a window manager's close button asks
+        ASSERT_GT(platform::askWindowsToClose(installer->pid()), 0) << "the installer's window takes no close request";
     EXPECT_EQ(installer->waitForExit(30s), 0);
     expectInstalled(userApplication(), newerRelease);
 }
+
+INSTANTIATE_TEST_SUITE_P(Requests, QuitOverASheetTest,
+    ::testing::Values(QuitRequest::quitKey, QuitRequest::windowClosed),
+    [](const ::testing::TestParamInfo<QuitRequest>& info) {
+        return info.param == QuitRequest::quitKey ? "QuitKey" : "WindowClosed";
+    });
 
 // A copy started through the dynamic loader runs the loader as its program;
 // it is found all the same, asked to quit the way it handles, and quits on
