@@ -9,6 +9,7 @@
 #include "platform/plist/bundle_information.hpp"
 #include "platform/files/file_manager.hpp"
 #include "platform/qt/qt_application.hpp"
+#include "platform/desktop/desktop_registration.hpp"
 #include "platform/desktop/system_workspace.hpp"
 #include "platform/files/volume_information.hpp"
 
@@ -73,6 +74,7 @@ int main(int /*argc*/, char** argv)
                     return engineBackend(std::make_shared<InstallerEngine>(installationRoots(*manager), manager));
                 },
             .volumeIsReadOnly = [](const platform::FileURL& url) { return platform::volumeIsReadOnly(url); },
+            .registerInstalled = [](const platform::FileURL& application) { platform::registerWithDesktop(application); },
         });
         application.setDelegate(delegate);
         return application.run();

@@ -2,6 +2,8 @@
 
 #include "controller/installer_texts.hpp"
 
+#include <cstdio>
+
 namespace quillmark {
 namespace {
 
@@ -9,6 +11,7 @@ constexpr std::string_view copyingText = "Copying and verifying Quillmark\u2026 
 constexpr std::string_view applyingText = "Applying the verified application\u2026";
 constexpr std::string_view startedAgainText = "Quillmark started again. Quit it, then try the installation again. Nothing was replaced.";
 constexpr std::string_view notOpenedText = "Quillmark was installed, but could not be opened: ";
+constexpr std::string_view notListedText = "Quillmark was installed, but could not be added to the applications menu: ";
 
 bool isCancellation(std::exception_ptr error)
 {
@@ -18,6 +21,21 @@ bool isCancellation(std::exception_ptr error)
         return true;
     } catch (...) {
         return false;
+    }
+}
+
+// The installation stands whatever happens here: a copy the desktop does not
+// list is still installed, so a failure changes no text of the window and is
+// said once on standard error.
+void registerWithDesktop(const std::function<void(const platform::FileURL&)>& registration,
+    const platform::FileURL& application)
+{
+    if (!registration)
+        return;
+    try {
+        registration(application);
+    } catch (...) {
+        std::fprintf(stderr, "%s\n", (std::string(notListedText) + errorDescription(std::current_exception())).c_str());
     }
 }
 
@@ -42,7 +60,8 @@ void QuillmarkInstaller::performInstall(const InstalledIdentity& payload, const 
     statusLabel_->setText(std::string(copyingText));
 
     auto& queues = environment_.queues;
-    environment_.queues.runInBackground([this, &queues, payload, location, cancellation] {
+    environment_.queues.runInBackground([this, &queues, payload, location, cancellation,
+                                            registration = environment_.registerInstalled] {
         auto application = location.root.appendingDirectory(texts::applicationFolder);
         InstallCallbacks callbacks {
             .cancelled = [cancellation] { return cancellation->test(); },
@@ -69,12 +88,18 @@ void QuillmarkInstaller::performInstall(const InstalledIdentity& payload, const 
             .afterReplace = {},
         };
         std::exception_ptr failure;
+        std::optional<InstallerResult> result;
         try {
-            auto result = engine().install(payload, location, callbacks);
-            queues.runOnMain([this, result] { installSucceeded(result); });
-            return;
+            result = engine().install(payload, location, callbacks);
         } catch (...) {
             failure = std::current_exception();
+        }
+        if (result) {
+            queues.runOnMain([this, result = *result] { installSucceeded(result); });
+            // After the report, so the window never waits for it; from here
+            // on the controller may be gone, so only copies are used.
+            registerWithDesktop(registration, result->installed);
+            return;
         }
         // Handed over after the handler and by move: the main thread then
         // holds the only reference and frees the error where it reads it.

@@ -31,6 +31,10 @@ struct InstallerEnvironment {
     // Builds the engine on first use; called once at most.
     std::function<std::shared_ptr<const InstallerBackend>()> makeEngine;
     std::function<bool(const platform::FileURL&)> volumeIsReadOnly;
+    // Makes an installed copy known to the desktop (its menu entry and
+    // icon). Blocking disk work, run off the main thread once an installation
+    // has succeeded; it may throw. Left empty, nothing is registered.
+    std::function<void(const platform::FileURL& application)> registerInstalled;
 };
 
 // The installer's application and window delegate: the state of one

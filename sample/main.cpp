@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdlib>
 #include <memory>
@@ -28,6 +29,9 @@ bool hasDisplay()
 
 int main(int argc, char** argv)
 {
+    // The window class and the desktop entry's name the desktop matches the
+    // viewer's windows with; the installer's entry names the same.
+    QCoreApplication::setApplicationName(QStringLiteral("Quillmark"));
     auto policy = quillmark::sample::quitPolicyFromEnvironment();
     quillmark::sample::holdQuitSignals(policy);
 
@@ -37,6 +41,7 @@ int main(int argc, char** argv)
         return application.exec();
     }
     QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.quillmark.viewer"));
     quillmark::sample::quitEventLoopOnSignal(policy);
     auto arguments = QCoreApplication::arguments();
     quillmark::sample::ViewerWindow window(arguments.size() > 1 ? arguments.at(1) : QString());

@@ -2,6 +2,7 @@
 
 #include "platform/error.hpp"
 
+#include <future>
 #include <thread>
 
 namespace quillmark::testing {
@@ -67,6 +68,61 @@ TEST(InstallExecutionTest, TheInstallationGetsThePayloadLocationAndItsOwnCancell
     EXPECT_EQ(harness.status().text.rfind("Installed at /home/tester/Applications/Quillmark.app.", 0), 0u);
 }
 
+// The registration is disk work: it runs off the main thread, and only after
+// the success has been sent there, so the window never waits for it.
+TEST(InstallExecutionTest, TheInstalledCopyIsRegisteredWithTheDesktopAfterTheSuccessIsShown)
+{
+    InstallerHarness harness(FakeDesktop::Background::onThreads);
+    harness.becomeReady({ installedLocation(systemRoot, "2.3.0", "230"), newLocation(userRoot) });
+    std::promise<void> shown;
+    auto released = shown.get_future().share();
+    std::atomic<bool> offMain = false;
+    std::atomic<bool> heldUntilShown = false;
+    const auto mainThread = std::this_thread::get_id();
+    harness.registration = [&, released](const platform::FileURL&) {
+        offMain = std::this_thread::get_id() != mainThread;
+        heldUntilShown = released.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    };
+    harness.startInstall();
+    // The running check, the committing report, then the success.
+    while (!harness.installer->result()) {
+        harness.desktop.waitForMainTask();
+        harness.desktop.runOneMainTask();
+    }
+    harness.expectState(State::installed);
+    EXPECT_EQ(harness.title().text, "Quillmark is ready");
+    shown.set_value();
+    harness.desktop.finishBackgroundWork();
+
+    EXPECT_EQ(harness.registered(), std::vector { systemCopy });
+    EXPECT_TRUE(offMain);
+    EXPECT_TRUE(heldUntilShown) << "the success waited for the registration";
+}
+
+TEST(InstallExecutionTest, AFailedRegistrationChangesNothingAndSaysOneSentenceOnStandardError)
+{
+    InstallerHarness harness;
+    harness.becomeReady({ newLocation(systemRoot), installedLocation(userRoot, "2.3.0", "230") });
+    harness.registration = [](const platform::FileURL&) {
+        throw platform::fileError(EROFS, platform::FileAccess::writing, "create the folder",
+            "/home/tester/.local/share/applications");
+    };
+    ::testing::internal::CaptureStderr();
+    harness.startInstall();
+    harness.settle();
+    const auto said = ::testing::internal::GetCapturedStderr();
+
+    harness.expectState(State::installed);
+    EXPECT_EQ(harness.title().text, "Quillmark is ready");
+    EXPECT_EQ(harness.status().text, "Installed at /home/tester/Applications/Quillmark.app. Your documents and "
+                                     "preferences were retained. You can eject the installer disk after closing "
+                                     "this window.");
+    EXPECT_EQ(harness.primary().title, "Open Quillmark");
+    EXPECT_EQ(harness.secondary().title, "Done");
+    EXPECT_EQ(said, "Quillmark was installed, but could not be added to the applications menu: Could not create the "
+                    "folder \u201C/home/tester/.local/share/applications\u201D because the volume is read-only.\n");
+}
+
 TEST(InstallExecutionTest, CancelWhileCopyingStopsBeforeTheReplacement)
 {
     InstallerHarness harness;
@@ -84,6 +140,7 @@ TEST(InstallExecutionTest, CancelWhileCopyingStopsBeforeTheReplacement)
     EXPECT_EQ(harness.destinations().selected, 1);
     EXPECT_EQ(harness.engine->locationReads, 1) << "the list is not read again";
     EXPECT_FALSE(harness.desktop.terminated);
+    EXPECT_TRUE(harness.registered().empty());
 }
 
 // The installation on a real thread, stopped by its "committing" hop.
@@ -194,6 +251,7 @@ TEST_P(QuitWhileInstallingTest, EndsWhenTheInstallationReportsWithoutShowingIt)
     EXPECT_EQ(harness.status().text, stoppingText);
     EXPECT_EQ(harness.engine->locationReads, 1);
     EXPECT_TRUE(harness.desktop.alerts.empty());
+    EXPECT_EQ(harness.registered().size(), succeeds ? 1u : 0u) << "an installed copy is registered all the same";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothOutcomes, QuitWhileInstallingTest, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
@@ -234,6 +292,7 @@ TEST(InstallExecutionTest, AFailureReadsTheListAgainAndShowsTheError)
     EXPECT_EQ(harness.primary().title, "Update Quillmark");
     EXPECT_EQ(harness.status().text, "Could not copy the application into \u201C/Applications\u201D because there isn't enough space on the volume.");
     EXPECT_TRUE(harness.desktop.alerts.empty()) << "no room is not a permission problem";
+    EXPECT_TRUE(harness.registered().empty());
 }
 
 struct PermissionCase {

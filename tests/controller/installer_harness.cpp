@@ -65,8 +65,22 @@ InstallerHarness::InstallerHarness(FakeDesktop::Background background, platform:
                 return engine;
             },
         .volumeIsReadOnly = [this](const platform::FileURL& url) { return volumeAnswer(url); },
+        .registerInstalled =
+            [this](const platform::FileURL& application) {
+                {
+                    std::lock_guard lock(registeredLock_);
+                    registered_.push_back(application);
+                }
+                registration(application);
+            },
     });
     desktop.setDelegate(*installer);
+}
+
+std::vector<platform::FileURL> InstallerHarness::registered() const
+{
+    std::lock_guard lock(registeredLock_);
+    return registered_;
 }
 
 InstallerHarness::~InstallerHarness()

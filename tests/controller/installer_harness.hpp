@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -47,6 +48,10 @@ public:
     std::atomic<int> engineCreations { 0 };
     // The answer of the read-only-volume check; an exception is thrown.
     std::function<bool(const platform::FileURL&)> volumeAnswer = [](const platform::FileURL&) { return true; };
+    // Each copy the installer asked to register with the desktop, in order;
+    // `registration` runs for it then, off the main thread, and may throw.
+    std::vector<platform::FileURL> registered() const;
+    std::function<void(const platform::FileURL&)> registration = [](const platform::FileURL&) {};
     std::unique_ptr<QuillmarkInstaller> installer;
 
     FakeLabel& title() const;
@@ -67,6 +72,10 @@ public:
     void startInstall();
     // Checks the flags and controls a state leaves.
     void expectState(State state) const;
+
+private:
+    mutable std::mutex registeredLock_;
+    std::vector<platform::FileURL> registered_;
 };
 
 } // namespace quillmark::testing

@@ -61,6 +61,7 @@ protected:
                 })),
             .makeEngine = [this] { return engine; },
             .volumeIsReadOnly = platform::volumeIsReadOnly,
+            .registerInstalled = {},
         });
         desktop.setDelegate(*installer);
     }

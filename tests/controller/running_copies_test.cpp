@@ -42,6 +42,7 @@ protected:
             .ownBundle = installerInformation(),
             .makeEngine = [] { return std::shared_ptr<const InstallerBackend>(); },
             .volumeIsReadOnly = [](const platform::FileURL&) { return true; },
+            .registerInstalled = {},
         })
     {
         makeFolder(folder.path("system"));

@@ -1,0 +1,126 @@
+#include "platform/desktop/desktop_entry.hpp"
+
+#include "platform/error.hpp"
+#include "tests/support/child_process.hpp"
+#include "tests/support/temporary_folder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace quillmark::platform {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::readFile;
+using testing::runCommand;
+
+DesktopEntry viewerAt(const std::string& program)
+{
+    return DesktopEntry {
+        .name = "Quillmark",
+        .program = program,
+        .workingFolder = "/",
+        .icon = "app.quillmark.viewer",
+        .categories = "Office;",
+        .windowClass = "Quillmark",
+    };
+}
+
+TEST(DesktopEntryTest, ListsTheProgramWithItsIconCategoriesAndWindowClass)
+{
+    EXPECT_EQ(desktopEntryText(viewerAt("/home/ann/Applications/Quillmark.app/Contents/MacOS/Quillmark")),
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Version=1.4\n"
+        "Name=Quillmark\n"
+        "Exec=\"/home/ann/Applications/Quillmark.app/Contents/MacOS/Quillmark\"\n"
+        "TryExec=/home/ann/Applications/Quillmark.app/Contents/MacOS/Quillmark\n"
+        "Path=/\n"
+        "Icon=app.quillmark.viewer\n"
+        "Categories=Office;\n"
+        "Terminal=false\n"
+        "StartupWMClass=Quillmark\n");
+}
+
+TEST(DesktopEntryTest, AnApplicationWithoutIconHasNoIconKey)
+{
+    auto entry = viewerAt("/Applications/Quillmark.app/Contents/MacOS/Quillmark");
+    entry.icon.reset();
+    EXPECT_EQ(desktopEntryText(entry).find("Icon="), std::string::npos);
+}
+
+TEST(DesktopEntryTest, AControlCharacterIsRefusedRatherThanWritten)
+{
+    for (const char* program : { "/home/a\nb/Quillmark", "/home/a\tb/Quillmark", "/home/a\x7f" "b/Quillmark" }) {
+        SCOPED_TRACE(program);
+        try {
+            desktopEntryText(viewerAt(program));
+            ADD_FAILURE() << "written";
+        } catch (const Error& error) {
+            EXPECT_NE(error.description().find("holds a control character"), std::string::npos) << error.description();
+        }
+    }
+}
+
+struct PathCase {
+    const char* name;
+    const char* folder;
+    // GLib takes the Exec program before it expands "%%", so it cannot start
+    // a program whose path holds a percent sign; the entry is valid all the same.
+    bool glibStartsIt;
+};
+
+void PrintTo(const PathCase& path, std::ostream* out)
+{
+    *out << path.name;
+}
+
+class DesktopEntryPathTest : public ::testing::TestWithParam<PathCase> { };
+
+// Each entry is checked by the desktop's own validator, and started by the
+// desktop's own launcher, which must run exactly the program named, in "/".
+TEST_P(DesktopEntryPathTest, TheDesktopReadsBackTheExactPath)
+{
+    const auto validator = testing::programPath("desktop-file-validate");
+    const auto launcher = testing::programPath("gio");
+    if (validator.empty() || launcher.empty())
+        GTEST_SKIP() << "desktop-file-validate (desktop-file-utils) or gio (libglib2.0-bin) is not installed";
+    testing::TemporaryFolder folder;
+    const auto programFolder = folder.path(GetParam().folder);
+    std::filesystem::create_directories(programFolder);
+    const auto program = programFolder + "/Quillmark";
+    const auto marker = folder.path("started");
+    testing::writeFile(program,
+        "#!/bin/sh\nprintf '%s|%s' \"$0\" \"$(pwd)\" > '" + marker + ".new' && mv '" + marker + ".new' '" + marker + "'\n", 0755);
+    const auto entry = folder.path("app.quillmark.viewer.desktop");
+    testing::writeFile(entry, desktopEntryText(viewerAt(program)));
+
+    auto validated = runCommand({ validator, entry });
+    EXPECT_EQ(validated.exitStatus, 0) << validated.output << validated.errors;
+    EXPECT_EQ(validated.output + validated.errors, "");
+    if (!GetParam().glibStartsIt)
+        return;
+
+    auto launched = runCommand({ launcher, "launch", entry });
+    ASSERT_EQ(launched.exitStatus, 0) << launched.errors;
+    for (int i = 0; i < 500 && !std::filesystem::exists(marker); ++i)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(std::filesystem::exists(marker)) << "the program never started";
+    EXPECT_EQ(readFile(marker), program + "|/");
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, DesktopEntryPathTest,
+    ::testing::Values(PathCase { "Plain", "Applications/Quillmark.app/Contents/MacOS", true },
+        PathCase { "Blanks", "My Apps/Quill mark.app/Contents/MacOS", true },
+        PathCase { "ShellCharacters", "a\"b`c$d'e;f&g|h<i>j(k)l*m?n#o~p", true },
+        PathCase { "Backslashes", "a\\b\\\\c\\\"d\\$e", true },
+        PathCase { "FolderStartingWithABlank", " x=y", true },
+        PathCase { "NotAscii", "Programme f\u00FCr J\u00F6rg", true },
+        PathCase { "Percent", "100%/%f %U", false }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace quillmark::platform
