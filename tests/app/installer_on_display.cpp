@@ -104,8 +104,21 @@ void InstallerOnDisplayTest::makeDisk(const ViewerCopy& payload, bool tamper)
     writeCopy(bundle, payload, 'n');
     if (tamper)
         writeFile(bundle + "/Contents/Resources/About.txt", "Not what was sealed.\n");
+    imageDisk();
+}
+
+void InstallerOnDisplayTest::makeDiskWithSampleViewer()
+{
+    makeFolder(folder.path("disk"));
+    for (const char* bundle : { QUILLMARK_INSTALLER_BUNDLE_DIR, QUILLMARK_SAMPLE_PAYLOAD_DIR })
+        ASSERT_EQ(runCommand({ "/bin/cp", "-a", bundle, folder.path("disk") }).exitStatus, 0) << bundle;
+    imageDisk();
+}
+
+void InstallerOnDisplayTest::imageDisk()
+{
     auto made = runCommand({ "/bin/bash", QUILLMARK_MAKE_DISK_IMAGE, folder.path("Quillmark.squashfs"),
-        folder.path("disk/Install Quillmark.app"), bundle });
+        folder.path("disk/Install Quillmark.app"), folder.path("disk/Quillmark.app") });
     ASSERT_EQ(made.exitStatus, 0) << made.errors;
 }
 

@@ -43,6 +43,9 @@ public:
     // The disk image with the installer of this build beside `payload`,
     // sealed; `tamper` changes a sealed file afterwards.
     void makeDisk(const ViewerCopy& payload = {}, bool tamper = false);
+    // The disk image with the installer and the real sample viewer of this
+    // build, as the release ships them.
+    void makeDiskWithSampleViewer();
     // A sealed copy in the private home folder's Applications.
     void putCopy(const ViewerCopy& copy);
     bool isolate();
@@ -70,6 +73,10 @@ public:
     std::string xdotool;
     std::string home;
     bool isolated = false;
+
+private:
+    // The squashfs image of the folder "disk".
+    void imageDisk();
 };
 
 // The installer's exact texts that the tests compare with.
