@@ -54,6 +54,16 @@ std::vector<std::string> argumentsOf(pid_t pid)
     return arguments;
 }
 
+// The value of `key` in an entry's text.
+std::string valueOf(const std::string& entry, const std::string& key)
+{
+    auto start = entry.find("\n" + key + "=");
+    if (start == std::string::npos)
+        return "";
+    start += key.size() + 2;
+    return entry.substr(start, entry.find('\n', start) - start);
+}
+
 // Orphans of this process's children become its own while it lives, so that
 // a program a launcher started and left can be waited for here.
 class AdoptedOrphans {
@@ -134,12 +144,16 @@ TEST_F(MenuEntryTest, TheUpdatedViewerIsListedOnceAndStartsFromItsEntry)
         EXPECT_EQ(argumentsOf(viewer), std::vector<std::string> { program });
         EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(viewer) + "/cwd"), "/");
 
-        // Asked as a window manager's close button asks, once its window is up.
-        int asked = 0;
+        // The desktop ties the viewer's window to the entry by its class.
+        const std::vector<std::string> classSearch { xdotool, "search", "--all", "--onlyvisible", "--pid",
+            std::to_string(viewer), "--class", "^" + valueOf(written, "StartupWMClass") + "$" };
+        bool shown = false;
         for (auto deadline = std::chrono::steady_clock::now() + 30s;
-             (asked = platform::askWindowsToClose(viewer)) == 0 && std::chrono::steady_clock::now() < deadline;)
+             !(shown = testing::runCommand(classSearch).exitStatus == 0) && std::chrono::steady_clock::now() < deadline;)
             std::this_thread::sleep_for(100ms);
-        EXPECT_GT(asked, 0) << "the viewer never showed a window";
+        EXPECT_TRUE(shown) << "the viewer never showed a window of the class the entry names";
+        // Asked as a window manager's close button asks.
+        EXPECT_GT(platform::askWindowsToClose(viewer), 0);
         int status = -1;
         pid_t ended = 0;
         for (auto deadline = std::chrono::steady_clock::now() + 30s;
