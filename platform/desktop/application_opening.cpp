@@ -1,5 +1,6 @@
 #include "platform/desktop/system_workspace.hpp"
 
+#include "platform/desktop/bundle_program.hpp"
 #include "platform/error.hpp"
 #include "platform/files/file_manager.hpp"
 #include "platform/plist/property_list.hpp"
@@ -17,14 +18,9 @@ namespace {
 
 FileURL programOf(const FileURL& bundle)
 {
-    auto contents = bundle.appendingDirectory("Contents");
-    auto info = parsePropertyList(systemFileManager()->contentsOfFile(contents.appendingFile("Info.plist")));
-    const auto* name = info.find("CFBundleExecutable");
-    if (name == nullptr || !name->isString() || name->text().empty() || name->text().find('/') != std::string::npos
-        || name->text() == "." || name->text() == "..")
-        throw Error(std::string(fileErrorDomain), fileErrorCode::readCorruptFile,
-            "The application \u201C" + bundle.path() + "\u201D does not name its program.");
-    return contents.appendingDirectory("MacOS").appendingFile(name->text());
+    auto info = parsePropertyList(
+        systemFileManager()->contentsOfFile(bundle.appendingDirectory("Contents").appendingFile("Info.plist")));
+    return bundleProgram(bundle, info);
 }
 
 class SpawnAttributes {
@@ -59,9 +55,7 @@ public:
     SpawnActions()
     {
         ::posix_spawn_file_actions_init(&actions_);
-        // Not the installer's folder: the disk image it runs from must stay
-        // ejectable while the application runs.
-        ::posix_spawn_file_actions_addchdir_np(&actions_, "/");
+        ::posix_spawn_file_actions_addchdir_np(&actions_, applicationStartFolder);
         ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     }
     ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }

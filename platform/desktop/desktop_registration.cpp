@@ -1,5 +1,6 @@
 #include "platform/desktop/desktop_registration.hpp"
 
+#include "platform/desktop/bundle_program.hpp"
 #include "platform/desktop/desktop_entry.hpp"
 #include "platform/desktop/helper_program.hpp"
 #include "platform/desktop/owned_folder.hpp"
@@ -86,9 +87,7 @@ FileURL userDataFolder(const FileURL& home)
 
 DesktopEntry entryFor(const FileURL& bundle, const PropertyListValue& info, bool hasIcon, const std::string& identifier)
 {
-    auto executable = stringKey(info, "CFBundleExecutable");
-    if (executable.empty() || executable.find('/') != std::string::npos || executable == "." || executable == "..")
-        refuseBundle(bundle, "does not name its program.");
+    auto program = bundleProgram(bundle, info);
     auto name = stringKey(info, "CFBundleDisplayName");
     if (name.empty())
         name = stringKey(info, "CFBundleName");
@@ -99,14 +98,13 @@ DesktopEntry entryFor(const FileURL& bundle, const PropertyListValue& info, bool
     }
     // X11 programs that do not choose a window class get their program's
     // name with its first letter in upper case; the viewer sets the same.
-    auto windowClass = executable;
+    auto windowClass = program.lastComponent();
     windowClass[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(windowClass[0])));
     return DesktopEntry {
         .name = name,
-        .program = bundle.appendingDirectory("Contents").appendingDirectory("MacOS").appendingFile(executable).path(),
-        // Where an opened application starts too: the disk it came from
-        // stays free to eject.
-        .workingFolder = "/",
+        // As the installer opens it.
+        .program = program.path(),
+        .workingFolder = std::string(applicationStartFolder),
         .icon = hasIcon ? std::optional<std::string>(identifier) : std::nullopt,
         .categories = categoriesFor(stringKey(info, "LSApplicationCategoryType")),
         .windowClass = windowClass,
