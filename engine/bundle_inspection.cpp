@@ -114,14 +114,9 @@ bool InstallerEngine::isLink(const platform::FileURL& url) const
 
 std::string InstallerEngine::objectIdentity(const platform::FileURL& url) const
 {
-    auto attributes = manager_->attributesOfItem(url);
-    std::string identity;
-    if (attributes.fileSystemNumber)
-        identity += std::to_string(*attributes.fileSystemNumber);
-    identity += '|';
-    if (attributes.fileNumber)
-        identity += std::to_string(*attributes.fileNumber);
-    return identity;
+    // Held only while it is read. Compared with an identity that the caller
+    // still holds, it is equal exactly when the path leads to that very object.
+    return manager_->holdItem(url).identity();
 }
 
 } // namespace quillmark

@@ -45,6 +45,7 @@ public:
     // Bundle inspection.
     InstalledIdentity metadata(const platform::FileURL& bundle) const;
     bool isLink(const platform::FileURL& url) const;
+    // "{device}|{inode}" and what tells the item from any later one there (see platform::HeldItem).
     std::string objectIdentity(const platform::FileURL& url) const;
 
     // The bundle inspected, its executable checked and its code seal verified.

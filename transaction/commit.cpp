@@ -19,6 +19,11 @@ InstallerResult InstallTransaction::commit()
     ensureNotRunning();
     if (callbacks_.beforeCommit)
         callbacks_.beforeCommit();
+    // The preflight's look at the destination came before two waits for the
+    // main thread (the phase report and the running check). Looking again
+    // here leaves only this rename between the look and the move, so what
+    // goes aside is the very copy recorded under the lock.
+    checkDestinationUnchanged();
 
     // Rename within one volume: the installed copy goes whole into the
     // staging folder, and is never deleted before its successor is verified.
@@ -43,6 +48,7 @@ InstallerResult InstallTransaction::commit()
     }
 
     InstallerResult result { destination_, removeBackupOnceSwapIsDurable() };
+    removeLeftoverStaging();
     return result;
 }
 

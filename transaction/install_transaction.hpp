@@ -43,6 +43,7 @@ private:
     // The swap and its way back (commit.cpp, rollback.cpp).
     InstallerResult commit();
     std::optional<std::string> removeBackupOnceSwapIsDurable();
+    void removeLeftoverStaging() const noexcept;
     [[noreturn]] void undo(std::exception_ptr cause);
     [[noreturn]] void restore(std::exception_ptr cause);
     [[noreturn]] void recoveryFailed(std::exception_ptr reason);
@@ -67,12 +68,16 @@ private:
 
     std::optional<platform::LockFile> lock_;
     bool hadPrevious_ = false;
-    std::optional<std::string> previousObject_;
+    // The installed copy and the staged copy, each held from the moment its
+    // identity is taken to the end of the transaction, so that nothing
+    // created meanwhile can share it: only these very objects are ever moved
+    // aside or removed from the destination.
+    std::optional<platform::HeldItem> previousObject_;
 
     std::optional<platform::FileURL> staging_;
     std::optional<platform::FileURL> stagedCopy_;
     std::optional<platform::FileURL> backup_;
-    std::string stagedObject_;
+    std::optional<platform::HeldItem> stagedObject_;
     bool keepStaging_ = false;
 };
 

@@ -81,7 +81,7 @@ void InstallTransaction::recordDestination()
             refuse(message::previousRemoved);
         return;
     }
-    previousObject_ = engine_.objectIdentity(destination_);
+    previousObject_.emplace(manager_.holdItem(destination_));
     auto installed = engine_.metadata(destination_);
     if (!location_.existing || !sameVersions(*location_.existing, installed))
         refuse(message::installedVersionChanged);

@@ -21,7 +21,7 @@ void InstallTransaction::undo(std::exception_ptr cause)
     } catch (...) {
         recoveryFailed(std::current_exception());
     }
-    if (identity != stagedObject_)
+    if (identity != stagedObject_->identity())
         recoveryFailed(std::make_exception_ptr(InstallerFailure(std::string(message::newDestinationChanged))));
 
     try {

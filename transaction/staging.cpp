@@ -29,7 +29,7 @@ void InstallTransaction::stageVerifiedCopy()
 {
     manager_.copyItem(*source_, *stagedCopy_);
     auto staged = engine_.verifiedPayload(*stagedCopy_);
-    stagedObject_ = engine_.objectIdentity(*stagedCopy_);
+    stagedObject_.emplace(manager_.holdItem(*stagedCopy_));
     if (!sameVersions(staged, payload_))
         refuse(message::stagedVersionMismatch);
 }
@@ -59,7 +59,7 @@ void InstallTransaction::checkDestinationUnchanged() const
     }
     // Compared by object, not by version: another copy of the same release
     // put in its place is still not what the user reviewed.
-    if (!present || engine_.objectIdentity(destination_) != *previousObject_)
+    if (!present || engine_.objectIdentity(destination_) != previousObject_->identity())
         refuse(message::installedApplicationChanged);
 }
 

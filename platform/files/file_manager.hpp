@@ -1,11 +1,13 @@
 #pragma once
 
 #include "platform/file_url.hpp"
+#include "platform/unique_fd.hpp"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillmark::platform {
 
@@ -26,6 +28,26 @@ struct ItemAttributes {
     std::optional<std::uint64_t> fileNumber;
 };
 
+// One file-system object, held open for as long as this value lives, and the
+// identity it had when it was opened: a text that names this object and no
+// other, ever (hold_item.cpp says how, file system by file system). While it
+// is held, the object cannot be freed, so its inode number cannot pass to
+// another item either.
+class HeldItem {
+public:
+    HeldItem(UniqueFd descriptor, std::string identity)
+        : descriptor_(std::move(descriptor))
+        , identity_(std::move(identity))
+    {
+    }
+
+    const std::string& identity() const { return identity_; }
+
+private:
+    UniqueFd descriptor_;
+    std::string identity_;
+};
+
 // The file operations the engine performs. Every failure is thrown as a
 // platform::Error in the "file" domain. The engine holds one through a shared
 // pointer, so tests can hand it a wrapper that makes chosen operations fail.
@@ -35,6 +57,11 @@ public:
 
     // The item's own attributes; throws when they cannot be read.
     virtual ItemAttributes attributesOfItem(const FileURL& url) const = 0;
+    // Opens the item itself (never through a final link) and holds it; throws
+    // when it cannot be opened.
+    virtual HeldItem holdItem(const FileURL& url) const = 0;
+    // The names in a folder, without "." and ".."; a final link is not followed.
+    virtual std::vector<std::string> contentsOfDirectory(const FileURL& url) const = 0;
     // Whether the item is a folder, following a final link; throws when the
     // question cannot be answered (nothing there, no permission).
     virtual bool isDirectory(const FileURL& url) const = 0;
@@ -69,6 +96,8 @@ public:
     // cannot take it back.
     virtual void synchronize(const FileURL& url, SyncScope scope) const = 0;
 
+    // $HOME, else the user's entry in the password database, with every
+    // symbolic link on its path resolved.
     virtual FileURL homeDirectoryForCurrentUser() const = 0;
 };
 

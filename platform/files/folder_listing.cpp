@@ -1,6 +1,8 @@
 #include "platform/files/folder_listing.hpp"
 
 #include "platform/error.hpp"
+#include "platform/files/system_file_manager.hpp"
+#include "platform/unique_fd.hpp"
 
 #include <cerrno>
 #include <dirent.h>
@@ -55,6 +57,14 @@ std::string childPath(const std::string& folderPath, std::string_view name)
         path += '/';
     path += name;
     return path;
+}
+
+std::vector<std::string> SystemFileManager::contentsOfDirectory(const FileURL& url) const
+{
+    UniqueFd folder(::open(url.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder)
+        throw fileError(errno, FileAccess::reading, "list the contents of", url.path());
+    return namesInFolder(folder.get(), url.path());
 }
 
 } // namespace quillmark::platform

@@ -107,14 +107,16 @@ std::string SystemFileManager::contentsOfFile(const FileURL& url) const
 
 FileURL SystemFileManager::homeDirectoryForCurrentUser() const
 {
+    // With its links resolved: image-based systems make /home a link (to
+    // /var/home, say), and a root with a link on its path is refused.
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-        return FileURL(home, true);
+        return FileURL(home, true).resolvingSymlinks();
     std::vector<char> buffer(16 * 1024);
     passwd entry {};
     passwd* found = nullptr;
     if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr
         && found->pw_dir != nullptr && found->pw_dir[0] == '/')
-        return FileURL(found->pw_dir, true);
+        return FileURL(found->pw_dir, true).resolvingSymlinks();
     return FileURL("/", true);
 }
 

@@ -9,6 +9,8 @@ namespace quillmark::platform {
 class SystemFileManager : public FileManager {
 public:
     ItemAttributes attributesOfItem(const FileURL& url) const override;
+    HeldItem holdItem(const FileURL& url) const override;
+    std::vector<std::string> contentsOfDirectory(const FileURL& url) const override;
     bool isDirectory(const FileURL& url) const override;
     bool fileExists(const FileURL& url) const override;
     bool isExecutableFile(const FileURL& url) const override;

@@ -9,26 +9,83 @@
 #include "tests/support/temporary_folder.hpp"
 
 #include <cstdlib>
+#include <optional>
 
 namespace quillmark::testing {
 namespace {
 
-TEST(InstallationRootsTest, AreTheSystemFolderThenTheUsersOwn)
+// HOME as the session gives it, put back when the test ends.
+class HomeForTest {
+public:
+    explicit HomeForTest(const std::string& home)
+    {
+        if (const char* saved = std::getenv("HOME"))
+            saved_ = saved;
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    ~HomeForTest()
+    {
+        if (saved_)
+            ::setenv("HOME", saved_->c_str(), 1);
+        else
+            ::unsetenv("HOME");
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
+
+struct HomeCase {
+    const char* name;
+    // Where HOME points, relative to a temporary folder; the home itself is
+    // always "var/home/someone" there.
+    const char* home;
+};
+
+void PrintTo(const HomeCase& row, std::ostream* stream)
 {
-    TemporaryFolder home;
-    const char* saved = std::getenv("HOME");
-    std::string previous = saved != nullptr ? saved : "";
-    ::setenv("HOME", home.path().c_str(), 1);
-    auto roots = installationRoots(platform::SystemFileManager());
-    if (saved != nullptr)
-        ::setenv("HOME", previous.c_str(), 1);
-    else
-        ::unsetenv("HOME");
+    *stream << row.name;
+}
+
+class InstallationRootsTest : public ::testing::TestWithParam<HomeCase> { };
+
+// Image-based systems make /home a link to /var/home: the user's root is the
+// folder itself, so that the installation there is not taken for one through
+// a link and refused.
+TEST_P(InstallationRootsTest, AreTheSystemFolderThenTheUsersOwnWithItsLinksResolved)
+{
+    TemporaryFolder folder;
+    makeFolder(folder.path("var/home/someone"));
+    makeLink("var/home", folder.path("home"));
+    const std::string realRoot = folder.path("var/home/someone/Applications");
+    std::vector<platform::FileURL> roots;
+    {
+        HomeForTest home(folder.path(GetParam().home));
+        roots = installationRoots(platform::SystemFileManager());
+    }
 
     ASSERT_EQ(roots.size(), 2u);
     EXPECT_EQ(roots[0], platform::FileURL("/Applications", true));
-    EXPECT_EQ(roots[1], platform::FileURL(home.path("Applications"), true));
+    EXPECT_EQ(roots[1], platform::FileURL(realRoot, true));
+
+    auto payload = BundleBuilder().version("2.4").build("241").releaseVersion("2.4.0").write(folder.path("disk/Quillmark.app"));
+    sealBundle(payload);
+    InstallerEngine engine({ roots[1] });
+    auto location = engine.locations().at(0);
+    EXPECT_FALSE(location.conflict);
+    auto result = engine.install(engine.verifiedPayload(payload), location,
+        { .cancelled = [] { return false; },
+            .ensureNotRunning = [] {},
+            .phase = [](std::string_view) {},
+            .beforeCommit = {},
+            .afterReplace = {} });
+    EXPECT_EQ(result.installed.path(), realRoot + "/Quillmark.app");
+    EXPECT_NO_THROW(engine.verifiedPayload(result.installed));
 }
+
+INSTANTIATE_TEST_SUITE_P(Homes, InstallationRootsTest,
+    ::testing::Values(HomeCase { "HomeItself", "var/home/someone" }, HomeCase { "HomeReachedThroughALink", "home/someone" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The whole road through the real engine: a sealed payload on a read-only
 // volume, two roots in a temporary folder, a real installation.

@@ -1,7 +1,8 @@
 // Installations killed with SIGKILL at every file operation in turn. Whatever
 // the moment, the user keeps an application: the previous copy or the
 // complete new one at the destination, or the previous copy whole inside the
-// staging folder; the lock is free again; and the next installation works.
+// staging folder; the lock is free again; and the next installation works and
+// leaves no staging folder behind.
 
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/child_process.hpp"
@@ -140,6 +141,12 @@ protected:
         auto again = runInstaller(payload, root);
         EXPECT_EQ(again.outcome, "installed");
         EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), payloadSnapshot);
+        // The killed installer's staging folder, as big as the application,
+        // goes with the next successful installation.
+        auto left = stagingFolders(root);
+        EXPECT_TRUE(left.empty()) << "left behind: " << left.front();
+        if (!left.empty())
+            ++tally["staging folder left after the next installation"];
     }
 
     testing::TemporaryFolder folder;

@@ -29,6 +29,8 @@ using quillmark::testing::FileOperation;
 
 constexpr FileOperation everyOperation[] = {
     FileOperation::attributesOfItem,
+    FileOperation::holdItem,
+    FileOperation::contentsOfDirectory,
     FileOperation::fileExists,
     FileOperation::isExecutableFile,
     FileOperation::createDirectory,

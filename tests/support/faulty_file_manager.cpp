@@ -51,6 +51,17 @@ platform::ItemAttributes FaultyFileManager::attributesOfItem(const platform::Fil
     return around(FileOperation::attributesOfItem, url.path(), [&] { return SystemFileManager::attributesOfItem(url); });
 }
 
+platform::HeldItem FaultyFileManager::holdItem(const platform::FileURL& url) const
+{
+    return around(FileOperation::holdItem, url.path(), [&] { return SystemFileManager::holdItem(url); });
+}
+
+std::vector<std::string> FaultyFileManager::contentsOfDirectory(const platform::FileURL& url) const
+{
+    return around(
+        FileOperation::contentsOfDirectory, url.path(), [&] { return SystemFileManager::contentsOfDirectory(url); });
+}
+
 bool FaultyFileManager::fileExists(const platform::FileURL& url) const
 {
     return around(FileOperation::fileExists, url.path(), [&] { return SystemFileManager::fileExists(url); });

@@ -11,6 +11,8 @@ namespace quillmark::testing {
 
 enum class FileOperation {
     attributesOfItem,
+    holdItem,
+    contentsOfDirectory,
     fileExists,
     isExecutableFile,
     createDirectory,
@@ -38,6 +40,8 @@ public:
     void fail(FileOperation operation, PathMatch match, int number, int from = 1);
 
     platform::ItemAttributes attributesOfItem(const platform::FileURL& url) const override;
+    platform::HeldItem holdItem(const platform::FileURL& url) const override;
+    std::vector<std::string> contentsOfDirectory(const platform::FileURL& url) const override;
     bool fileExists(const platform::FileURL& url) const override;
     bool isExecutableFile(const platform::FileURL& url) const override;
     void createDirectory(const platform::FileURL& url, platform::MissingParents parents,

@@ -1,9 +1,13 @@
 #include "tests/support/scoped_mount.hpp"
 
+#include "tests/support/child_process.hpp"
+
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace quillmark::testing {
 namespace {
@@ -23,7 +27,51 @@ std::string reason(const std::string& what)
     return what + " failed: " + std::strerror(errno) + " (mounting needs root or CAP_SYS_ADMIN)";
 }
 
+// A system program, also where PATH leaves out the administrators' folders.
+std::string systemProgram(const std::string& name)
+{
+    auto path = programPath(name);
+    for (const char* folder : { "/usr/sbin/", "/sbin/" }) {
+        if (path.empty() && ::access((folder + name).c_str(), X_OK) == 0)
+            path = folder + name;
+    }
+    return path;
+}
+
 } // namespace
+
+std::unique_ptr<ScopedMount> ScopedMount::freshExt4(
+    const std::string& path, const std::string& image, std::size_t bytes, std::string& whyNot)
+{
+    auto mkfs = systemProgram("mkfs.ext4");
+    auto mountProgram = systemProgram("mount");
+    if (mkfs.empty() || mountProgram.empty()) {
+        whyNot = "mkfs.ext4 or mount is not installed, so no ext4 volume can be made";
+        return nullptr;
+    }
+    int file = ::open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (file < 0 || ::ftruncate(file, static_cast<off_t>(bytes)) != 0) {
+        whyNot = reason("making the image file " + image);
+        if (file >= 0)
+            ::close(file);
+        return nullptr;
+    }
+    ::close(file);
+    auto made = runCommand({ mkfs, "-q", "-F", "-b", "4096", image });
+    if (made.exitStatus != 0) {
+        whyNot = "mkfs.ext4 failed: " + made.errors;
+        return nullptr;
+    }
+    // The child process shares this process's private mount namespace. A
+    // loop device set up by mount goes away by itself once unmounted.
+    enterPrivateMountNamespace();
+    auto mounted = runCommand({ mountProgram, "-o", "loop", image, path });
+    if (mounted.exitStatus != 0) {
+        whyNot = "mounting an ext4 image failed (mounting needs root or CAP_SYS_ADMIN): " + mounted.errors;
+        return nullptr;
+    }
+    return std::unique_ptr<ScopedMount>(new ScopedMount(path));
+}
 
 std::unique_ptr<ScopedMount> ScopedMount::sizeLimitedTmpfs(const std::string& path, std::size_t bytes, std::string& whyNot)
 {

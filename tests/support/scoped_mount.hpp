@@ -14,6 +14,11 @@ public:
     // A tmpfs of `bytes` at `path`. Null, with the reason in `whyNot`, when
     // this process may not mount.
     static std::unique_ptr<ScopedMount> sizeLimitedTmpfs(const std::string& path, std::size_t bytes, std::string& whyNot);
+    // A new ext4 file system of `bytes`, with a journal, at `path`, kept in
+    // the image file `image` (a sparse file made here) through a loop device.
+    // Null, with the reason in `whyNot`, when mkfs.ext4 or mounting is missing.
+    static std::unique_ptr<ScopedMount> freshExt4(
+        const std::string& path, const std::string& image, std::size_t bytes, std::string& whyNot);
     // `path` mounted over itself, read-only.
     static std::unique_ptr<ScopedMount> readOnlyBind(const std::string& path, std::string& whyNot);
 

@@ -12,12 +12,12 @@ namespace {
 namespace fs = std::filesystem;
 
 enum class Ending { result, warning, cancellation, failure, integrityFailure };
-enum class AtDestination { newCopy, previousCopy, nothing, foreignItem };
+enum class AtDestination { newCopy, previousCopy, nothing, foreignItem, foreignFolder };
 enum class Staging { removed, keptWithBackup, keptWithBackupAndStagedCopy, keptEmpty };
 
 // One way out of the swap, with the state it must leave on disk.
 struct CommitCase {
-    const char* name;
+    std::string name;
     bool update;
     std::function<void(InstallFixture&)> arrange;
     Ending ending;
@@ -25,6 +25,8 @@ struct CommitCase {
     std::function<std::string(InstallFixture&)> text;
     AtDestination destination;
     Staging staging;
+    Volume volume = Volume::ownFolder;
+    int rounds = 1;
 };
 
 void PrintTo(const CommitCase& row, std::ostream* stream)
@@ -122,6 +124,14 @@ const CommitCase commitCases[] = {
     { "NewCopyFailsVerificationNothingInstalled", false,
         [](auto& t) { t.callbacks.afterReplace = [&t] { t.tamperWith(t.destination); }; }, Ending::integrityFailure,
         nullptr, AtDestination::nothing, Staging::removed },
+    { "UndoFindsNothingAtTheDestinationPreviousRestored", true,
+        [](auto& t) { t.callbacks.afterReplace = [&t] { fs::remove_all(t.destination.path()); }; }, Ending::failure,
+        [](auto&) { return std::string("The application is missing, is a link, or is not an application folder."); },
+        AtDestination::previousCopy, Staging::removed },
+    { "NewInstallationUndoFindsNothingAtTheDestination", false,
+        [](auto& t) { t.callbacks.afterReplace = [&t] { fs::remove_all(t.destination.path()); }; }, Ending::failure,
+        [](auto&) { return std::string("The application is missing, is a link, or is not an application folder."); },
+        AtDestination::nothing, Staging::removed },
     { "MoveInAndRestoreBothFail", true,
         [](auto& t) {
             t.files->fail(FileOperation::moveItem, stagedCopy, EIO);
@@ -133,7 +143,7 @@ const CommitCase commitCases[] = {
     { "UndoCannotReadTheNewCopy", true,
         [](auto& t) {
             t.callbacks.afterReplace = [&t] {
-                t.files->fail(FileOperation::attributesOfItem, pathIs(t.destination.path()), EIO);
+                t.files->fail(FileOperation::holdItem, pathIs(t.destination.path()), EIO);
                 throw InstallerFailure("The replacement hook failed.");
             };
         },
@@ -180,7 +190,7 @@ const CommitCase commitCases[] = {
     { "NewInstallationUndoCannotReadTheNewCopy", false,
         [](auto& t) {
             t.callbacks.afterReplace = [&t] {
-                t.files->fail(FileOperation::attributesOfItem, pathIs(t.destination.path()), EIO);
+                t.files->fail(FileOperation::holdItem, pathIs(t.destination.path()), EIO);
                 throw InstallerFailure("The replacement hook failed.");
             };
         },
@@ -208,11 +218,56 @@ const CommitCase commitCases[] = {
         AtDestination::newCopy, Staging::keptEmpty },
 };
 
-class CommitTest : public InstallFixture, public ::testing::WithParamInterface<CommitCase> { };
-
-TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
+// Another program deletes an item for good and at once puts its own in its
+// place. Each of these rows runs on a new ext4 volume, which hands a freed
+// inode number to the next item at once, and on a tmpfs, which never does.
+void replaceWithForeignFolder(InstallFixture& t)
 {
-    const auto& row = GetParam();
+    t.deleteAndRecreate(t.destination.path(), [&t] { t.makeForeignFolder(t.destination.path()); });
+}
+
+const CommitCase deleteAndRecreateCases[] = {
+    { "NewCopyDeletedAndAFolderMadeInItsPlace", true,
+        [](auto& t) { t.callbacks.afterReplace = [&t] { replaceWithForeignFolder(t); }; }, Ending::failure,
+        [](auto& t) { return recoveryText(t, "The new destination was changed by another process."); },
+        AtDestination::foreignFolder, Staging::keptWithBackup },
+    { "NewInstallationNewCopyDeletedAndAFolderMadeInItsPlace", false,
+        [](auto& t) { t.callbacks.afterReplace = [&t] { replaceWithForeignFolder(t); }; }, Ending::failure,
+        [](auto& t) { return newInstallRecoveryText(t, "The new destination was changed by another process."); },
+        AtDestination::foreignFolder, Staging::keptEmpty },
+    { "InstalledCopyDeletedAndAFolderMadeInItsPlaceAtTheLastRunningCheck", true,
+        [](auto& t) {
+            t.onEnsureNotRunning = [&t](int call) {
+                if (call == 2)
+                    replaceWithForeignFolder(t);
+            };
+        },
+        Ending::failure,
+        [](auto&) { return std::string("The installed application changed. Review the location and try again."); },
+        AtDestination::foreignFolder, Staging::removed },
+};
+
+std::vector<CommitCase> everyCommitCase()
+{
+    std::vector<CommitCase> rows(std::begin(commitCases), std::end(commitCases));
+    for (auto volume : { Volume::ext4, Volume::tmpfs }) {
+        for (auto row : deleteAndRecreateCases) {
+            row.name += std::string("On") + nameOf(volume);
+            row.volume = volume;
+            row.rounds = deleteAndRecreateRounds;
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
+class CommitTest : public InstallFixture, public ::testing::WithParamInterface<CommitCase> {
+protected:
+    void runOnce(const CommitCase& row);
+};
+
+void CommitTest::runOnce(const CommitCase& row)
+{
     if (row.update)
         installPrevious();
     auto location = reviewedLocation();
@@ -263,6 +318,9 @@ TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
     case AtDestination::foreignItem:
         EXPECT_EQ(identityOf(destination.path()), foreignIdentity) << "another program's item was touched";
         break;
+    case AtDestination::foreignFolder:
+        EXPECT_TRUE(foreignFolderIsAt(destination.path())) << "another program's folder was touched";
+        break;
     }
 
     std::vector<std::string> kept;
@@ -291,8 +349,23 @@ TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
     expectLockFileFree();
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWayOut, CommitTest, ::testing::ValuesIn(commitCases),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
+{
+    const auto& row = GetParam();
+    std::string whyNot;
+    if (!placeRootOn(row.volume, whyNot))
+        GTEST_SKIP() << whyNot;
+    for (int round = 1; round <= row.rounds && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (round > 1)
+            startOver();
+        runOnce(row);
+    }
+    expectInodeReuseTried(row.volume);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWayOut, CommitTest, ::testing::ValuesIn(everyCommitCase()),
+    [](const auto& info) { return info.param.name; });
 
 using InstallCallbackTest = InstallFixture;
 

@@ -61,6 +61,9 @@ struct SeparationCase {
     const char* payload;
     const char* root;
     bool refused;
+    // Where the installer is given the payload, when not where it lies: a
+    // link, relative to the temporary folder, that leads to `payload`.
+    const char* reachedThrough = nullptr;
 };
 
 void PrintTo(const SeparationCase& row, std::ostream* stream)
@@ -77,6 +80,10 @@ TEST_P(SeparationTest, RefusesOnlyCopiesThatOverlap)
     makeFolder(otherRoot.path());
     engine = std::make_unique<InstallerEngine>(std::vector { otherRoot }, files);
     usePayload(*this, folder.path(row.payload), [](const std::string&) {});
+    if (row.reachedThrough != nullptr) {
+        makeLink(folder.path(row.payload), folder.path(row.reachedThrough));
+        payload = engine->verifiedPayload(platform::FileURL(folder.path(row.reachedThrough), true));
+    }
     auto location = engine->locations().at(0);
     // Whatever lies at the destination, the overlap is what must refuse.
     location.existing.reset();
@@ -96,7 +103,13 @@ INSTANTIATE_TEST_SUITE_P(Overlaps, SeparationTest,
     ::testing::Values(SeparationCase { "PayloadIsTheDestination", "Apps/Quillmark.app", "Apps", true },
         SeparationCase { "PayloadInsideTheDestination", "Apps/Quillmark.app/Contents/Inner/Quillmark.app", "Apps", true },
         SeparationCase { "DestinationInsideThePayload", "Outer/Quillmark.app", "Outer/Quillmark.app/Apps", true },
-        SeparationCase { "SiblingWhoseNameStartsTheSame", "Apps/Quillmark.app copy/Quillmark.app", "Apps", false }),
+        SeparationCase { "SiblingWhoseNameStartsTheSame", "Apps/Quillmark.app copy/Quillmark.app", "Apps", false },
+        SeparationCase { "PayloadIsTheDestinationReachedThroughALink", "Apps/Quillmark.app", "Apps", true,
+            "Volume/Quillmark.app" },
+        SeparationCase { "PayloadInsideTheDestinationReachedThroughALink",
+            "Apps/Quillmark.app/Contents/Inner/Quillmark.app", "Apps", true, "Volume/Quillmark.app" },
+        SeparationCase { "PayloadElsewhereReachedThroughALink", "Disk/Quillmark.app", "Apps", false,
+            "Volume/Quillmark.app" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstallEnvironmentTest, RootWithALinkOnItsPathIsRefused)

@@ -3,11 +3,41 @@
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/sealing.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sys/stat.h>
 
 namespace quillmark::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view foreignData = "another program's data\n";
+
+ino_t inodeNumberOf(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0)
+        throw std::runtime_error("no item at " + path);
+    return status.st_ino;
+}
+
+} // namespace
+
+const char* nameOf(Volume volume)
+{
+    switch (volume) {
+    case Volume::ownFolder:
+        return "OwnFolder";
+    case Volume::ext4:
+        return "Ext4";
+    case Volume::tmpfs:
+        return "Tmpfs";
+    }
+    return "?";
+}
 
 InstallFixture::InstallFixture()
     : root(folder.path("Applications"), true)
@@ -28,6 +58,89 @@ InstallFixture::InstallFixture()
             onEnsureNotRunning(call);
     };
     callbacks.phase = [this](std::string_view name) { events.push_back("phase " + std::string(name)); };
+}
+
+bool InstallFixture::placeRootOn(Volume volume, std::string& whyNot)
+{
+    switch (volume) {
+    case Volume::ownFolder:
+        return true;
+    case Volume::ext4:
+        // 64 MiB in blocks of 4 KiB is a single block group, so every new
+        // item is given the lowest free inode number: a number freed a
+        // moment ago is handed out again at once.
+        rootVolume = ScopedMount::freshExt4(root.path(), folder.path("root.ext4"), 64 << 20, whyNot);
+        if (rootVolume)
+            fs::remove(root.path() + "/lost+found");
+        break;
+    case Volume::tmpfs:
+        rootVolume = ScopedMount::sizeLimitedTmpfs(root.path(), 64 << 20, whyNot);
+        break;
+    }
+    return rootVolume != nullptr;
+}
+
+void InstallFixture::startOver()
+{
+    for (const auto& entry : fs::directory_iterator(root.path()))
+        fs::remove_all(entry.path());
+    files = std::make_shared<FaultyFileManager>();
+    engine = std::make_unique<InstallerEngine>(std::vector { root }, files);
+    cancelOnCall = 0;
+    cancelRequested = false;
+    onEnsureNotRunning = nullptr;
+    events.clear();
+    callbacks.beforeCommit = nullptr;
+    callbacks.afterReplace = nullptr;
+    lockHolder.reset();
+    previousIdentity.clear();
+    foreignIdentity.clear();
+    result.reset();
+    error = nullptr;
+}
+
+void InstallFixture::deleteAndRecreate(const std::string& path, const std::function<void()>& replace)
+{
+    std::vector<ino_t> freed { inodeNumberOf(path) };
+    for (const auto& entry : fs::recursive_directory_iterator(path))
+        freed.push_back(inodeNumberOf(entry.path().string()));
+    fs::remove_all(path);
+    replace();
+
+    auto taken = inodeNumberOf(path);
+    ++reuse.rounds;
+    if (taken == freed.front())
+        ++reuse.deletedItemsNumber;
+    else if (std::find(freed.begin(), freed.end(), taken) != freed.end())
+        ++reuse.numberFreedWithIt;
+}
+
+void InstallFixture::makeForeignFolder(const std::string& path)
+{
+    makeFolder(path);
+    writeFile(path + "/data.txt", foreignData);
+    foreignIdentity = identityOf(path);
+}
+
+bool InstallFixture::foreignFolderIsAt(const std::string& path) const
+{
+    std::error_code missing;
+    return identityOf(path) == foreignIdentity && fs::is_regular_file(path + "/data.txt", missing)
+        && readFile(path + "/data.txt") == foreignData;
+}
+
+void InstallFixture::expectInodeReuseTried(Volume volume) const
+{
+    if (reuse.rounds == 0)
+        return;
+    EXPECT_EQ(reuse.deletedItemsNumber, 0) << "a new item took the number of an item the installation held";
+    if (volume == Volume::ext4) {
+        EXPECT_GT(reuse.numberFreedWithIt + reuse.deletedItemsNumber, 0)
+            << "ext4 never handed out a freed inode number, so these rounds proved nothing";
+    }
+    std::cout << nameOf(volume) << ": " << reuse.rounds << " deletions and re-creations; the new item took a number "
+              << "freed with the deleted one " << reuse.numberFreedWithIt << " times, the deleted item's own "
+              << reuse.deletedItemsNumber << " times\n";
 }
 
 platform::FileURL InstallFixture::writeBundle(const std::string& path, const std::string& build) const

@@ -3,6 +3,7 @@
 #include "engine/installer_engine.hpp"
 #include "tests/support/faulty_file_manager.hpp"
 #include "tests/support/lock_probe.hpp"
+#include "tests/support/scoped_mount.hpp"
 #include "tests/support/temporary_folder.hpp"
 
 #include <exception>
@@ -15,6 +16,25 @@
 
 namespace quillmark::testing {
 
+// Where the installation root lies: in the test's temporary folder, or on a
+// volume of its own mounted there for the test.
+enum class Volume { ownFolder, ext4, tmpfs };
+
+const char* nameOf(Volume volume);
+
+// How often an item that another program made in place of a deleted one took
+// an inode number that the deletion had just freed.
+struct InodeReuse {
+    int rounds = 0;
+    int deletedItemsNumber = 0; // the number of the deleted item itself
+    int numberFreedWithIt = 0; // the number of something deleted with it
+};
+
+// Rounds of a case in which another program deletes an item and at once puts
+// its own in its place: enough that ext4 is certain to have handed a freed
+// inode number to the new item.
+inline constexpr int deleteAndRecreateRounds = 12;
+
 // A real installation root in a temporary folder, a sealed payload beside
 // it, an engine whose file manager can be told to fail or to change the disk
 // at a chosen call, and callbacks that record what the installation asked.
@@ -22,11 +42,33 @@ class InstallFixture : public ::testing::Test {
 public:
     InstallFixture();
 
+    // Puts the (still empty) root on a new volume of that kind. False, with
+    // the reason in `whyNot`, when this process cannot mount one.
+    bool placeRootOn(Volume volume, std::string& whyNot);
+    // Back to the state right after construction, the root emptied, for
+    // another round of the same case; `reuse` and the root's volume stay.
+    void startOver();
+
     // Sealed viewer bundles; versions are the build's, release and version follow.
     platform::FileURL writeBundle(const std::string& path, const std::string& build = "241") const;
     // A sealed older copy (build 230) at the destination.
     void installPrevious();
     void tamperWith(const platform::FileURL& bundle) const;
+    // What another program does: deletes the item at `path` for good (never
+    // renaming it, which would keep its inode alive) and at once runs
+    // `replace` to put its own item there. Counts in `reuse` whether the new
+    // item took a number that the deletion freed.
+    void deleteAndRecreate(const std::string& path, const std::function<void()>& replace);
+    // Another program's folder holding a data file, made at `path`; its
+    // identity goes to `foreignIdentity`.
+    void makeForeignFolder(const std::string& path);
+    // Whether the folder of makeForeignFolder() is still at `path`, whole.
+    bool foreignFolderIsAt(const std::string& path) const;
+    // After the rounds of such a case: no new item ever took the number of
+    // the item deleted (the installation holds what it recorded), and on
+    // ext4 the new item took a number freed with it at least once, without
+    // which the case would prove nothing. Prints the counts.
+    void expectInodeReuseTried(Volume volume) const;
 
     // The location as locations() reports it now: what the user reviewed.
     InstallerLocation reviewedLocation() const;
@@ -51,6 +93,8 @@ public:
     std::string errorText() const;
 
     TemporaryFolder folder;
+    std::unique_ptr<ScopedMount> rootVolume;
+    InodeReuse reuse;
     std::shared_ptr<FaultyFileManager> files = std::make_shared<FaultyFileManager>();
     platform::FileURL root;
     platform::FileURL destination;

@@ -16,7 +16,7 @@ enum class LockFile { notCreated, leftFree };
 
 // One way the preparation can end before anything installed is touched.
 struct PreflightCase {
-    const char* name;
+    std::string name;
     bool update; // a previous copy is installed before the user reviews
     // Changes made after the review (directly, or by arming the file
     // manager and the callbacks to act at the exact moment).
@@ -26,6 +26,8 @@ struct PreflightCase {
     LockFile lockFile = LockFile::leftFree;
     bool installedCopyUntouched = true;
     std::function<void(InstallFixture&)> alsoCheck = nullptr;
+    Volume volume = Volume::ownFolder;
+    int rounds = 1;
 };
 
 void PrintTo(const PreflightCase& row, std::ostream* stream)
@@ -115,11 +117,7 @@ const PreflightCase preflightCases[] = {
         },
         Expect::installerFailure, says("Another Quillmark installer is using this location. Wait for it to finish.") },
     { "InstalledIdentityUnreadable", true,
-        [](auto& t, auto&) {
-            // The first look is the link test of the location check; the
-            // second is the identity taken under the lock.
-            t.files->fail(FileOperation::attributesOfItem, pathIs(t.destination.path()), EIO, 2);
-        },
+        [](auto& t, auto&) { t.files->fail(FileOperation::holdItem, pathIs(t.destination.path()), EIO); },
         Expect::platformError, injected(EIO, [](auto& t) { return t.destination.path(); }) },
     { "InstalledMetadataUnreadable", true,
         [](auto& t, auto&) { writeFile(t.destination.path() + "/Contents/Info.plist", "<plist><dict><key>"); },
@@ -159,14 +157,7 @@ const PreflightCase preflightCases[] = {
         },
         Expect::integrityFailure, nullptr },
     { "StagedIdentityUnreadable", true,
-        [](auto& t, auto&) {
-            // The staged copy's executable is the last thing its
-            // verification asks the file manager about; the next look at
-            // the copy is the identity.
-            t.files->after(FileOperation::isExecutableFile,
-                [](const std::string& path) { return path.find("/.Quillmark-install-") != std::string::npos; },
-                [&t] { t.files->fail(FileOperation::attributesOfItem, inStaging("Quillmark.app"), EIO); });
-        },
+        [](auto& t, auto&) { t.files->fail(FileOperation::holdItem, inStaging("Quillmark.app"), EIO); },
         Expect::platformError, nullptr },
     { "StagedCopyCannotBeMadeDurable", true,
         [](auto& t, auto&) { t.files->fail(FileOperation::synchronize, inStaging("Quillmark.app"), EIO); },
@@ -221,17 +212,63 @@ const PreflightCase preflightCases[] = {
     { "DestinationIdentityUnreadable", true,
         [](auto& t, auto&) {
             t.onEnsureNotRunning = [&t](int) {
-                t.files->fail(FileOperation::attributesOfItem, pathIs(t.destination.path()), EIO);
+                t.files->fail(FileOperation::holdItem, pathIs(t.destination.path()), EIO);
             };
         },
         Expect::platformError, injected(EIO, [](auto& t) { return t.destination.path(); }) },
 };
 
-class PreflightTest : public InstallFixture, public ::testing::WithParamInterface<PreflightCase> { };
+// Another program deletes an item for good and at once puts its own in its
+// place. Each of these rows runs on a new ext4 volume, which hands a freed
+// inode number to the next item at once, and on a tmpfs, which never does.
+const PreflightCase deleteAndRecreateCases[] = {
+    { "InstalledCopyDeletedAndAFolderMadeInItsPlace", true,
+        [](auto& t, auto&) {
+            t.onEnsureNotRunning = [&t](int) {
+                t.deleteAndRecreate(t.destination.path(), [&t] { t.makeForeignFolder(t.destination.path()); });
+            };
+        },
+        Expect::installerFailure, says("The installed application changed. Review the location and try again."),
+        LockFile::leftFree, false,
+        [](auto& t) { EXPECT_TRUE(t.foreignFolderIsAt(t.destination.path())) << "the other program's folder was touched"; } },
+    { "InstalledCopyDeletedAndTheSameVersionPutInItsPlace", true,
+        [](auto& t, auto&) {
+            t.onEnsureNotRunning = [&t](int) {
+                t.deleteAndRecreate(t.destination.path(), [&t] {
+                    t.writeBundle(t.destination.path(), "230");
+                    t.foreignIdentity = InstallFixture::identityOf(t.destination.path());
+                });
+            };
+        },
+        Expect::installerFailure, says("The installed application changed. Review the location and try again."),
+        LockFile::leftFree, false,
+        [](auto& t) {
+            EXPECT_EQ(InstallFixture::identityOf(t.destination.path()), t.foreignIdentity) << "the other copy was touched";
+            EXPECT_EQ(t.buildAt(t.destination.path()), "230");
+        } },
+};
 
-TEST_P(PreflightTest, EndsWithItsErrorAndLeavesTheInstalledCopyAlone)
+std::vector<PreflightCase> everyPreflightCase()
 {
-    const auto& row = GetParam();
+    std::vector<PreflightCase> rows(std::begin(preflightCases), std::end(preflightCases));
+    for (auto volume : { Volume::ext4, Volume::tmpfs }) {
+        for (auto row : deleteAndRecreateCases) {
+            row.name += std::string("On") + nameOf(volume);
+            row.volume = volume;
+            row.rounds = deleteAndRecreateRounds;
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
+class PreflightTest : public InstallFixture, public ::testing::WithParamInterface<PreflightCase> {
+protected:
+    void runOnce(const PreflightCase& row);
+};
+
+void PreflightTest::runOnce(const PreflightCase& row)
+{
     if (row.update)
         installPrevious();
     auto location = reviewedLocation();
@@ -273,8 +310,23 @@ TEST_P(PreflightTest, EndsWithItsErrorAndLeavesTheInstalledCopyAlone)
         row.alsoCheck(*this);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryCheck, PreflightTest, ::testing::ValuesIn(preflightCases),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST_P(PreflightTest, EndsWithItsErrorAndLeavesTheInstalledCopyAlone)
+{
+    const auto& row = GetParam();
+    std::string whyNot;
+    if (!placeRootOn(row.volume, whyNot))
+        GTEST_SKIP() << whyNot;
+    for (int round = 1; round <= row.rounds && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (round > 1)
+            startOver();
+        runOnce(row);
+    }
+    expectInodeReuseTried(row.volume);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCheck, PreflightTest, ::testing::ValuesIn(everyPreflightCase()),
+    [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace quillmark::testing

@@ -1,0 +1,83 @@
+#include "platform/files/system_file_manager.hpp"
+
+#include "platform/error.hpp"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace quillmark::platform {
+namespace {
+
+// An object's identity is "{device}|{inode}", followed by what tells this
+// object from every later one that may get the same inode number. A bare
+// inode number is not enough: ext4 gives a freed number to the next item it
+// creates, at once.
+//
+// - Where the file system exports file handles (ext4, XFS, Btrfs, squashfs,
+//   and tmpfs on this kernel), "|handle {mount} {type} {bytes}": the handle
+//   from name_to_handle_at, with the mount it was read through. A handle
+//   carries the inode's generation, which changes whenever the inode is
+//   used again, so no later object ever has the same one.
+// - Where it does not (procfs, many FUSE file systems), "|born {seconds}.{nanoseconds}":
+//   the birth time from statx, where the file system reports one; an object
+//   made later is born later.
+// - Where neither exists, nothing more. The descriptor the caller holds is
+//   then what guarantees the identity: an inode stays allocated while it is
+//   open, even once its last name is gone, so no item made meanwhile can take
+//   its number. A held identity therefore names its object and no other for
+//   as long as it is held, on every file system whose inode numbers the
+//   kernel keeps (network and FUSE file systems whose server reuses the
+//   numbers of objects it no longer knows about are the exception: there
+//   only a handle helps).
+std::string identityOf(int descriptor, const struct stat& status)
+{
+    std::string identity = std::to_string(status.st_dev) + "|" + std::to_string(status.st_ino);
+
+    struct {
+        file_handle header;
+        unsigned char bytes[MAX_HANDLE_SZ];
+    } handle {};
+    handle.header.handle_bytes = MAX_HANDLE_SZ;
+    int mount = 0;
+    if (::name_to_handle_at(descriptor, "", &handle.header, &mount, AT_EMPTY_PATH) == 0) {
+        identity += "|handle " + std::to_string(mount) + " " + std::to_string(handle.header.handle_type) + " ";
+        for (unsigned i = 0; i < handle.header.handle_bytes; ++i) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02x", handle.header.f_handle[i]);
+            identity += digits;
+        }
+        return identity;
+    }
+
+    struct statx extended {};
+    if (::statx(descriptor, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BTIME, &extended) == 0
+        && (extended.stx_mask & STATX_BTIME) != 0) {
+        char born[48];
+        std::snprintf(born, sizeof born, "|born %" PRId64 ".%09" PRIu32, static_cast<std::int64_t>(extended.stx_btime.tv_sec),
+            extended.stx_btime.tv_nsec);
+        identity += born;
+    }
+    return identity;
+}
+
+} // namespace
+
+HeldItem SystemFileManager::holdItem(const FileURL& url) const
+{
+    // O_PATH opens anything, folders, links and files without read
+    // permission alike, and reads nothing; O_NOFOLLOW makes a final link the
+    // item held, as lstat would.
+    UniqueFd descriptor(::open(url.path().c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!descriptor)
+        throw fileError(errno, FileAccess::reading, "read the attributes of", url.path());
+    struct stat status {};
+    if (::fstat(descriptor.get(), &status) != 0)
+        throw fileError(errno, FileAccess::reading, "read the attributes of", url.path());
+    auto identity = identityOf(descriptor.get(), status);
+    return HeldItem(std::move(descriptor), std::move(identity));
+}
+
+} // namespace quillmark::platform
