@@ -48,7 +48,10 @@ InstallerResult InstallTransaction::commit()
     }
 
     InstallerResult result { destination_, removeBackupOnceSwapIsDurable() };
-    removeLeftoverStaging();
+    // A leftover may hold the only earlier copy; it goes only once the new
+    // one is sure to survive a power cut.
+    if (swapIsDurable_)
+        removeLeftoverStaging();
     return result;
 }
 
@@ -60,6 +63,7 @@ std::optional<std::string> InstallTransaction::removeBackupOnceSwapIsDurable()
         // bring back the state in which the backup is the only copy.
         manager_.synchronize(root_, platform::SyncScope::item);
         manager_.synchronize(*staging_, platform::SyncScope::item);
+        swapIsDurable_ = true;
     } catch (const std::exception&) {
         // Without that certainty the backup must stay. A new installation
         // has nothing to keep: its copy is in place and verified.

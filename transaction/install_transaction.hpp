@@ -79,6 +79,7 @@ private:
     std::optional<platform::FileURL> backup_;
     std::optional<platform::HeldItem> stagedObject_;
     bool keepStaging_ = false;
+    bool swapIsDurable_ = false;
 };
 
 // The text the user reads for an error: the sentence of an installer

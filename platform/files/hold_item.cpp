@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstddef>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,7 +18,7 @@ namespace {
 // creates, at once.
 //
 // - Where the file system exports file handles (ext4, XFS, Btrfs, squashfs,
-//   and tmpfs on this kernel), "|handle {mount} {type} {bytes}": the handle
+//   and tmpfs), "|handle {mount} {type} {bytes}": the handle
 //   from name_to_handle_at, with the mount it was read through. A handle
 //   carries the inode's generation, which changes whenever the inode is
 //   used again, so no later object ever has the same one.
@@ -36,17 +37,17 @@ std::string identityOf(int descriptor, const struct stat& status)
 {
     std::string identity = std::to_string(status.st_dev) + "|" + std::to_string(status.st_ino);
 
-    struct {
-        file_handle header;
-        unsigned char bytes[MAX_HANDLE_SZ];
-    } handle {};
-    handle.header.handle_bytes = MAX_HANDLE_SZ;
+    // A handle ends in a flexible array; its bytes follow the header.
+    alignas(file_handle) unsigned char storage[sizeof(file_handle) + MAX_HANDLE_SZ] {};
+    auto* handle = reinterpret_cast<file_handle*>(storage);
+    handle->handle_bytes = MAX_HANDLE_SZ;
     int mount = 0;
-    if (::name_to_handle_at(descriptor, "", &handle.header, &mount, AT_EMPTY_PATH) == 0) {
-        identity += "|handle " + std::to_string(mount) + " " + std::to_string(handle.header.handle_type) + " ";
-        for (unsigned i = 0; i < handle.header.handle_bytes; ++i) {
+    if (::name_to_handle_at(descriptor, "", handle, &mount, AT_EMPTY_PATH) == 0) {
+        identity += "|handle " + std::to_string(mount) + " " + std::to_string(handle->handle_type) + " ";
+        const unsigned char* bytes = storage + offsetof(file_handle, f_handle);
+        for (unsigned i = 0; i < handle->handle_bytes; ++i) {
             char digits[3];
-            std::snprintf(digits, sizeof digits, "%02x", handle.header.f_handle[i]);
+            std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
             identity += digits;
         }
         return identity;

@@ -108,5 +108,20 @@ TEST_F(LeftoverStagingTest, ALeftoverThatCannotBeRemovedChangesNothingOfTheResul
     EXPECT_EQ(itemsInRoot(), sorted(expected));
 }
 
+// Until the root's entry for the new copy is on the disk, a power cut could
+// bring back a root whose only earlier copy lies in a leftover.
+TEST_F(LeftoverStagingTest, TheyStayWhenTheNewCopyIsNotYetSureToSurviveAPowerCut)
+{
+    // The root's first sync makes the staged copy durable; its second follows the swap.
+    files->fail(FileOperation::synchronize, pathIs(root.path()), EIO, 2);
+
+    install();
+
+    ASSERT_TRUE(result) << errorText();
+    auto expected = lookAlikes;
+    expected.insert(expected.end(), { ".Quillmark.install.lock", "Quillmark.app", leftoverWithBackup, leftoverEmpty });
+    EXPECT_EQ(itemsInRoot(), sorted(expected));
+}
+
 } // namespace
 } // namespace quillmark::testing
