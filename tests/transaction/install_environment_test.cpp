@@ -62,7 +62,7 @@ struct SeparationCase {
     const char* root;
     bool refused;
     // Where the installer is given the payload, when not where it lies: a
-    // link, relative to the temporary folder, that leads to `payload`.
+    // link, relative to the temporary folder, to the folder that holds it.
     const char* reachedThrough = nullptr;
 };
 
@@ -81,8 +81,8 @@ TEST_P(SeparationTest, RefusesOnlyCopiesThatOverlap)
     engine = std::make_unique<InstallerEngine>(std::vector { otherRoot }, files);
     usePayload(*this, folder.path(row.payload), [](const std::string&) {});
     if (row.reachedThrough != nullptr) {
-        makeLink(folder.path(row.payload), folder.path(row.reachedThrough));
-        payload = engine->verifiedPayload(platform::FileURL(folder.path(row.reachedThrough), true));
+        makeLink(fs::path(folder.path(row.payload)).parent_path(), folder.path(row.reachedThrough));
+        payload = engine->verifiedPayload(platform::FileURL(folder.path(row.reachedThrough) + "/Quillmark.app", true));
     }
     auto location = engine->locations().at(0);
     // Whatever lies at the destination, the overlap is what must refuse.
@@ -105,11 +105,11 @@ INSTANTIATE_TEST_SUITE_P(Overlaps, SeparationTest,
         SeparationCase { "DestinationInsideThePayload", "Outer/Quillmark.app", "Outer/Quillmark.app/Apps", true },
         SeparationCase { "SiblingWhoseNameStartsTheSame", "Apps/Quillmark.app copy/Quillmark.app", "Apps", false },
         SeparationCase { "PayloadIsTheDestinationReachedThroughALink", "Apps/Quillmark.app", "Apps", true,
-            "Volume/Quillmark.app" },
+            "Mounted" },
         SeparationCase { "PayloadInsideTheDestinationReachedThroughALink",
-            "Apps/Quillmark.app/Contents/Inner/Quillmark.app", "Apps", true, "Volume/Quillmark.app" },
+            "Apps/Quillmark.app/Contents/Inner/Quillmark.app", "Apps", true, "Mounted" },
         SeparationCase { "PayloadElsewhereReachedThroughALink", "Disk/Quillmark.app", "Apps", false,
-            "Volume/Quillmark.app" }),
+            "Mounted" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstallEnvironmentTest, RootWithALinkOnItsPathIsRefused)
