@@ -24,7 +24,8 @@ struct DesktopEntry {
 // The text of a desktop entry file for `entry`. Paths may hold blanks,
 // quotes, dollars, backslashes and percent signs; each is written so that the
 // desktop reads back exactly the path given. Throws a platform::Error when a
-// value holds a control character, which an entry cannot carry.
+// value holds a control character or bytes that are not UTF-8 text, which an
+// entry cannot carry.
 std::string desktopEntryText(const DesktopEntry& entry);
 
 } // namespace quillmark::platform

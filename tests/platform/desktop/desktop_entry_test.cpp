@@ -52,17 +52,35 @@ TEST(DesktopEntryTest, AnApplicationWithoutIconHasNoIconKey)
     EXPECT_EQ(desktopEntryText(entry).find("Icon="), std::string::npos);
 }
 
-TEST(DesktopEntryTest, AControlCharacterIsRefusedRatherThanWritten)
+// Refused in one line: the offending bytes are shown as U+FFFD.
+TEST(DesktopEntryTest, WhatAnEntryCannotCarryIsRefusedRatherThanWritten)
 {
-    for (const char* program : { "/home/a\nb/Quillmark", "/home/a\tb/Quillmark", "/home/a\x7f" "b/Quillmark" }) {
-        SCOPED_TRACE(program);
+    const std::string control = "holds a control character, which a desktop entry cannot carry.";
+    const std::string notText = "holds bytes that are not UTF-8 text, which a desktop entry cannot carry.";
+    const struct {
+        std::string program;
+        std::string said;
+    } cases[] = {
+        { "/home/a\nb/Quillmark", "\u201C/home/a\uFFFDb/Quillmark\u201D " + control },
+        { "/home/a\tb/Quillmark", "\u201C/home/a\uFFFDb/Quillmark\u201D " + control },
+        { "/home/a\x7f" "b/Quillmark", "\u201C/home/a\uFFFDb/Quillmark\u201D " + control },
+        { "/home/J\xf6rg/Quillmark", "\u201C/home/J\uFFFDrg/Quillmark\u201D " + notText },
+        { "/home/a\xc0\xaf" "b", "\u201C/home/a\uFFFD\uFFFDb\u201D " + notText },
+        { "/home/a\xed\xa0\x80", "\u201C/home/a\uFFFD\uFFFD\uFFFD\u201D " + notText },
+        { "/home/a\xe2\x82", "\u201C/home/a\uFFFD\uFFFD\u201D " + notText },
+    };
+    for (const auto& refused : cases) {
+        SCOPED_TRACE(refused.program);
         try {
-            desktopEntryText(viewerAt(program));
+            desktopEntryText(viewerAt(refused.program));
             ADD_FAILURE() << "written";
         } catch (const Error& error) {
-            EXPECT_NE(error.description().find("holds a control character"), std::string::npos) << error.description();
+            EXPECT_EQ(error.description(), "The desktop entry's program " + refused.said);
         }
     }
+    // Text beyond ASCII is written as it is.
+    EXPECT_NE(desktopEntryText(viewerAt("/home/J\u00F6rg/\U0001F58B/Quillmark")).find("TryExec=/home/J\u00F6rg/\U0001F58B/"),
+        std::string::npos);
 }
 
 struct PathCase {
