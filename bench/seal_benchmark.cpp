@@ -4,10 +4,14 @@
 
 #include "bench/bundle_generator.hpp"
 #include "bench/shell_command.hpp"
+#include "platform/seal/bundle_tree.hpp"
 #include "platform/seal/code_seal.hpp"
 #include "platform/seal/code_signing.hpp"
+#include "platform/seal/file_digests.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -29,15 +33,22 @@ namespace fs = std::filesystem;
 namespace platform = quillmark::platform;
 using quillmark::bench::shellQuoted;
 
-constexpr double ratioTarget = 0.3;
-constexpr double peakMemoryTargetMiB = 64;
+constexpr double ratioTarget = 0.15;
+constexpr double peakMemoryTargetMiB = 32;
+constexpr int rounds = 3;
 constexpr std::uintmax_t spaceNeeded = 1300ull * 1024 * 1024;
 
 struct ChildRun {
     int exitStatus = -1;
     double seconds = 0;
+    double cpuSeconds = 0;
     double peakMemoryMiB = 0;
 };
+
+double secondsOf(const timeval& time)
+{
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
 
 // Runs a program and waits for it; the rusage of that one child gives its
 // own peak resident memory, untouched by this process's.
@@ -61,6 +72,7 @@ ChildRun run(std::vector<std::string> arguments)
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.peakMemoryMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    result.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     return result;
 }
 
@@ -80,6 +92,35 @@ int verifyOnly(const std::string& bundle)
     return 0;
 }
 
+// The verification's two long phases on their own, for a child: listing the
+// tree ("--list-only") or hashing every file of it ("--hash-only").
+int phaseOnly(const std::string& phase, const std::string& bundle)
+{
+    int bundleFd = ::open(bundle.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (bundleFd < 0)
+        return 3;
+    auto items = platform::listBundleItems(bundleFd, bundle, {});
+    if (phase == "--list-only")
+        return 0;
+    std::vector<platform::DigestTask> tasks;
+    for (const auto& item : items) {
+        if (item.kind == platform::BundleItemKind::file)
+            tasks.push_back({ item.path, item.size });
+    }
+    bool allRead = true;
+    platform::digestFiles(bundleFd, tasks, [&](std::size_t, const platform::FileDigest& digest) {
+        allRead = allRead && digest.error == 0;
+        return true;
+    });
+    return allRead ? 0 : 1;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 struct Options {
     std::string base;
     bool keep = false;
@@ -92,22 +133,42 @@ void measure(const std::string& bundle, const std::string& self, int& exitStatus
     // Warm the cache: every byte read once before anything is timed.
     run({ "/bin/sh", "-c", "find " + shellQuoted(bundle) + " -type f -print0 | xargs -0 cat > /dev/null" });
 
-    auto ours = run({ self, "--verify-only", bundle });
-    auto baseline = run({ "/bin/sh", "-c", hashAll });
-    if (ours.exitStatus != 0 || baseline.exitStatus != 0) {
-        std::cerr << "seal_benchmark: a run failed (verification exit " << ours.exitStatus << ", sha256sum exit "
-                  << baseline.exitStatus << ").\n";
-        exitStatus = 1;
-        return;
+    // The contenders take turns, so that neither always meets the same
+    // state of the machine; each is judged by its median.
+    std::vector<double> ours, oursCpu, baseline, listing, hashing, hashingCpu;
+    double peakMemoryMiB = 0;
+    for (int round = 0; round < rounds; ++round) {
+        auto verification = run({ self, "--verify-only", bundle });
+        auto reference = run({ "/bin/sh", "-c", hashAll });
+        auto listed = run({ self, "--list-only", bundle });
+        auto hashed = run({ self, "--hash-only", bundle });
+        if (verification.exitStatus != 0 || reference.exitStatus != 0 || listed.exitStatus != 0 || hashed.exitStatus != 0) {
+            std::cerr << "seal_benchmark: a run failed (verification exit " << verification.exitStatus
+                      << ", sha256sum exit " << reference.exitStatus << ", listing exit " << listed.exitStatus
+                      << ", hashing exit " << hashed.exitStatus << ").\n";
+            exitStatus = 1;
+            return;
+        }
+        ours.push_back(verification.seconds);
+        oursCpu.push_back(verification.cpuSeconds);
+        baseline.push_back(reference.seconds);
+        listing.push_back(listed.seconds);
+        hashing.push_back(hashed.seconds);
+        hashingCpu.push_back(hashed.cpuSeconds);
+        peakMemoryMiB = std::max(peakMemoryMiB, verification.peakMemoryMiB);
     }
-    double ratio = ours.seconds / baseline.seconds;
-    std::cout << std::fixed << std::setprecision(3) << "Seal verification: " << ours.seconds << " s\n"
-              << "sha256sum:         " << baseline.seconds << " s\n"
+    double ratio = median(ours) / median(baseline);
+    std::cout << std::fixed << std::setprecision(3) << "Medians of " << rounds << " alternating rounds\n"
+              << "Seal verification: " << median(ours) << " s (CPU " << median(oursCpu) << " s)\n"
+              << "  of which, each alone in a process of its own:\n"
+              << "  listing the tree " << median(listing) << " s\n"
+              << "  hashing the files " << median(hashing) << " s (CPU " << median(hashingCpu) << " s)\n"
+              << "sha256sum:         " << median(baseline) << " s\n"
               << "Ratio:             " << ratio << " (target at most " << ratioTarget << ")\n"
-              << "Peak memory:       " << std::setprecision(1) << ours.peakMemoryMiB << " MiB (target under "
+              << "Peak memory:       " << std::setprecision(1) << peakMemoryMiB << " MiB (target under "
               << peakMemoryTargetMiB << " MiB)\n"
               << "Result:            "
-              << (ratio <= ratioTarget && ours.peakMemoryMiB < peakMemoryTargetMiB ? "within both targets" : "MISSED a target")
+              << (ratio <= ratioTarget && peakMemoryMiB < peakMemoryTargetMiB ? "within both targets" : "MISSED a target")
               << '\n';
 }
 
@@ -163,6 +224,8 @@ int main(int argc, char** argv)
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (arguments.size() == 2 && arguments[0] == "--verify-only")
         return verifyOnly(arguments[1]);
+    if (arguments.size() == 2 && (arguments[0] == "--list-only" || arguments[0] == "--hash-only"))
+        return phaseOnly(arguments[0], arguments[1]);
 
     Options options;
     const char* temporary = std::getenv("TMPDIR");

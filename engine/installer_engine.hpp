@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+namespace quillmark::platform {
+class KnownDigests;
+}
+
 namespace quillmark {
 
 enum class ComparisonResult { ascending = -1, same = 0, descending = 1 };
@@ -50,6 +54,10 @@ public:
 
     // The bundle inspected, its executable checked and its code seal verified.
     InstalledIdentity verifiedPayload(const platform::FileURL& bundle) const;
+    // The same check, for the copies of one installation: a file that is
+    // unchanged since `known` recorded its digest (from an earlier check, or
+    // hashed while it was copied) is not read again.
+    InstalledIdentity verifiedPayload(const platform::FileURL& bundle, platform::KnownDigests& known) const;
 
     // Installation roots.
     std::vector<InstallerLocation> locations() const;
@@ -60,6 +68,8 @@ public:
         const InstallCallbacks& callbacks) const;
 
 private:
+    InstalledIdentity verify(const platform::FileURL& bundle, platform::KnownDigests* known) const;
+
     std::vector<platform::FileURL> roots_;
     std::shared_ptr<const platform::FileManager> manager_;
 };

@@ -24,6 +24,16 @@ constexpr std::uint32_t validityFlags = platform::sealFlags::checkAllArchitectur
 
 InstalledIdentity InstallerEngine::verifiedPayload(const platform::FileURL& bundle) const
 {
+    return verify(bundle, nullptr);
+}
+
+InstalledIdentity InstallerEngine::verifiedPayload(const platform::FileURL& bundle, platform::KnownDigests& known) const
+{
+    return verify(bundle, &known);
+}
+
+InstalledIdentity InstallerEngine::verify(const platform::FileURL& bundle, platform::KnownDigests* known) const
+{
     auto identity = metadata(bundle);
 
     auto executableFolder = bundle.appendingDirectory("Contents").appendingDirectory("MacOS");
@@ -42,7 +52,7 @@ InstalledIdentity InstallerEngine::verifiedPayload(const platform::FileURL& bund
     if (codeStatus != platform::sealStatus::success || requirementStatus != platform::sealStatus::success || !code)
         refuse(unreadableSignatureMessage);
 
-    auto status = platform::checkValidity(*code, validityFlags, requirement.get());
+    auto status = platform::checkValidity(*code, validityFlags, requirement.get(), known);
     if (status == platform::sealStatus::success)
         return identity;
     auto reason = platform::copyErrorMessage(status, code.get()).value_or(std::string(fallbackReason));

@@ -42,7 +42,7 @@ InstallerResult InstallTransaction::commit()
     try {
         if (callbacks_.afterReplace)
             callbacks_.afterReplace();
-        engine_.verifiedPayload(destination_);
+        engine_.verifiedPayload(destination_, stagedDigests_);
     } catch (...) {
         undo(std::current_exception());
     }

@@ -2,6 +2,7 @@
 
 #include "engine/installer_engine.hpp"
 #include "platform/files/lock_file.hpp"
+#include "platform/seal/known_digests.hpp"
 
 #include <exception>
 #include <optional>
@@ -79,6 +80,10 @@ private:
     std::optional<platform::FileURL> backup_;
     std::optional<platform::HeldItem> stagedObject_;
     bool keepStaging_ = false;
+    // The digests of the staged files, made as each was copied or by the
+    // staged verification, for the verification of the copy once in place:
+    // a rename moves the files without changing them, so each is read once.
+    platform::KnownDigests stagedDigests_;
     bool swapIsDurable_ = false;
 };
 

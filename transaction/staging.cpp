@@ -1,6 +1,7 @@
 #include "transaction/install_transaction.hpp"
 
 #include "platform/files/uuid.hpp"
+#include "platform/seal/digests_ahead.hpp"
 #include "transaction/install_messages.hpp"
 
 namespace quillmark::transaction {
@@ -27,8 +28,15 @@ void InstallTransaction::createStaging()
 
 void InstallTransaction::stageVerifiedCopy()
 {
-    manager_.copyItem(*source_, *stagedCopy_);
-    auto staged = engine_.verifiedPayload(*stagedCopy_);
+    {
+        // Each staged file is read back from the disk and hashed on another
+        // core as soon as its copy is complete, while the copy goes on. The
+        // verification that follows checks the whole tree and the seal as
+        // always, and reads again only the files not reached or changed since.
+        platform::DigestsAhead ahead(stagedDigests_);
+        manager_.copyItem(*source_, *stagedCopy_, [&ahead](const std::string& path) { ahead.add(path); });
+    }
+    auto staged = engine_.verifiedPayload(*stagedCopy_, stagedDigests_);
     stagedObject_.emplace(manager_.holdItem(*stagedCopy_));
     if (!sameVersions(staged, payload_))
         refuse(message::stagedVersionMismatch);

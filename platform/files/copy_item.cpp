@@ -101,6 +101,11 @@ void copyData(int source, int destination, const std::string& sourcePath, const 
 // and never leads the copy outside the tree.
 class ExactCopy {
 public:
+    explicit ExactCopy(const FileManager::CopiedFile& fileCopied)
+        : fileCopied_(fileCopied)
+    {
+    }
+
     void copyEntry(int sourceParent, int destinationParent, const std::string& name, const std::string& destinationName,
         const std::string& sourcePath, const std::string& destinationPath)
     {
@@ -202,6 +207,8 @@ private:
         // Start writing the data to the disk now, without waiting, so that a
         // later sync of the copy finds most of it already there.
         ::sync_file_range(destination.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (fileCopied_)
+            fileCopied_(destinationPath);
     }
 
     void copyLink(int sourceParent, int destinationParent, const std::string& name, const std::string& destinationName,
@@ -229,6 +236,7 @@ private:
             throw fileError(errno, FileAccess::writing, action, destinationPath);
     }
 
+    const FileManager::CopiedFile& fileCopied_;
     int depth_ = 0;
     bool createdTop_ = false;
 };
@@ -244,14 +252,14 @@ UniqueFd openParentFolder(const FileURL& url, FileAccess access)
 
 } // namespace
 
-void SystemFileManager::copyItem(const FileURL& source, const FileURL& destination) const
+void SystemFileManager::copyItem(const FileURL& source, const FileURL& destination, const CopiedFile& fileCopied) const
 {
     if (source.path() == "/")
         refuseKind(source.path());
     UniqueFd sourceParent = openParentFolder(source, FileAccess::reading);
     UniqueFd destinationParent = openParentFolder(destination, FileAccess::writing);
 
-    ExactCopy copy;
+    ExactCopy copy(fileCopied);
     try {
         copy.copyEntry(sourceParent.get(), destinationParent.get(), source.lastComponent(), destination.lastComponent(),
             source.path(), destination.path());

@@ -4,6 +4,7 @@
 #include "platform/unique_fd.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,7 +85,12 @@ public:
     // timestamps, extended attributes and, where allowed, owners. Any other
     // kind of item is refused without being opened. On failure nothing of
     // the copy is left behind.
-    virtual void copyItem(const FileURL& source, const FileURL& destination) const = 0;
+    void copyItem(const FileURL& source, const FileURL& destination) const { copyItem(source, destination, {}); }
+    // The same, calling `fileCopied` on the copying thread with the path in
+    // the copy of each regular file as soon as that file is complete (its
+    // data, attributes, mode and times), while the copy goes on.
+    using CopiedFile = std::function<void(const std::string& path)>;
+    virtual void copyItem(const FileURL& source, const FileURL& destination, const CopiedFile& fileCopied) const = 0;
     // Renames an item. Never replaces an existing target and never copies:
     // a move across volumes fails.
     virtual void moveItem(const FileURL& source, const FileURL& destination) const = 0;

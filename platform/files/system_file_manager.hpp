@@ -17,7 +17,8 @@ public:
     std::string contentsOfFile(const FileURL& url) const override;
     void createDirectory(const FileURL& url, MissingParents parents,
         std::optional<unsigned> permissions = std::nullopt) const override;
-    void copyItem(const FileURL& source, const FileURL& destination) const override;
+    using FileManager::copyItem;
+    void copyItem(const FileURL& source, const FileURL& destination, const CopiedFile& fileCopied) const override;
     void moveItem(const FileURL& source, const FileURL& destination) const override;
     void removeItem(const FileURL& url) const override;
     void synchronize(const FileURL& url, SyncScope scope) const override;

@@ -59,6 +59,11 @@ SealStatus createRequirement(std::string_view text, std::uint32_t flags, std::un
 
 SealStatus checkValidity(StaticCode& code, std::uint32_t flags, const CodeRequirement* requirement)
 {
+    return checkValidity(code, flags, requirement, nullptr);
+}
+
+SealStatus checkValidity(StaticCode& code, std::uint32_t flags, const CodeRequirement* requirement, KnownDigests* known)
+{
     auto& state = *code.state_;
     if ((flags & ~knownValidityFlags) != 0) {
         state.lastStatus = sealStatus::invalidFlags;
@@ -68,7 +73,7 @@ SealStatus checkValidity(StaticCode& code, std::uint32_t flags, const CodeRequir
     std::optional<std::string> identifier;
     if (requirement != nullptr)
         identifier = requirement->identifier();
-    auto result = checkBundleSeal(state.folder.get(), state.url.path(), identifier);
+    auto result = checkBundleSeal(state.folder.get(), state.url.path(), identifier, known);
     state.lastStatus = result.status;
     state.lastFailure = std::move(result.failure);
     return state.lastStatus;

@@ -44,6 +44,7 @@ inline constexpr std::uint32_t strictValidate = 16;
 } // namespace sealFlags
 
 class CodeRequirement;
+class KnownDigests;
 
 // A bundle folder opened for checking. It keeps the folder open, so a check
 // looks at the folder that was opened even if the path is changed meanwhile,
@@ -65,7 +66,7 @@ private:
     std::unique_ptr<State> state_;
 
     friend SealStatus createStaticCode(const FileURL&, std::uint32_t, std::unique_ptr<StaticCode>&);
-    friend SealStatus checkValidity(StaticCode&, std::uint32_t, const CodeRequirement*);
+    friend SealStatus checkValidity(StaticCode&, std::uint32_t, const CodeRequirement*, KnownDigests*);
 };
 
 // A compiled requirement: the signing identifier the seal must carry.
@@ -96,6 +97,12 @@ SealStatus createRequirement(std::string_view text, std::uint32_t flags, std::un
 // and the requirement when one is given. Flags may combine
 // checkAllArchitectures and strictValidate; the check is always strict.
 SealStatus checkValidity(StaticCode& code, std::uint32_t flags, const CodeRequirement* requirement);
+// The same check, taking the digest of every file that is unchanged since
+// `known` recorded it instead of reading the file again, and recording in
+// it every digest it makes: several checks of one installation then read
+// each file once.
+SealStatus checkValidity(
+    StaticCode& code, std::uint32_t flags, const CodeRequirement* requirement, KnownDigests* known);
 
 // A sentence for `status` that reads well between "failed its integrity
 // check: " and " Download a fresh installer.". When `code` gave that status

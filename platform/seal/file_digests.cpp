@@ -1,14 +1,14 @@
 #include "platform/seal/file_digests.hpp"
 
 #include "platform/seal/bundle_tree.hpp"
+#include "platform/seal/known_digests.hpp"
+#include "platform/seal/open_file_hashing.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <memory>
 #include <numeric>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -16,16 +16,12 @@
 namespace quillmark::platform {
 namespace {
 
-constexpr std::size_t bufferSize = 512 * 1024;
 constexpr unsigned maximumWorkers = 4;
 
-struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-FileDigest digestFile(int rootFd, const std::string& path, std::vector<unsigned char>& buffer, EVP_MD_CTX* context)
+FileDigest digestFile(int rootFd, const std::string& path, FileHasher& hasher, KnownDigests* known)
 {
     FileDigest digest;
+    auto readBegan = KnownDigests::readBegins();
     UniqueFd file;
     // O_NONBLOCK: a FIFO put in place of a file must not stall the check.
     digest.error = openBeneath(rootFd, path, O_RDONLY | O_NONBLOCK, file);
@@ -44,33 +40,23 @@ FileDigest digestFile(int rootFd, const std::string& path, std::vector<unsigned 
     digest.regular = true;
     digest.executable = (status.st_mode & 0111) != 0;
     digest.setsIdentity = (status.st_mode & (S_ISUID | S_ISGID)) != 0;
-    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-
-    if (EVP_DigestInit_ex(context, EVP_sha256(), nullptr) != 1) {
-        digest.error = ENOMEM;
-        return digest;
-    }
-    for (;;) {
-        ssize_t length = ::read(file.get(), buffer.data(), buffer.size());
-        if (length < 0) {
-            if (errno == EINTR)
-                continue;
-            digest.error = errno;
+    if (known != nullptr) {
+        if (auto sha256 = known->find(status)) {
+            digest.sha256 = *sha256;
             return digest;
         }
-        if (length == 0)
-            break;
-        EVP_DigestUpdate(context, buffer.data(), static_cast<std::size_t>(length));
     }
-    unsigned int written = 0;
-    EVP_DigestFinal_ex(context, digest.sha256.data(), &written);
+    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    digest.error = hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest.sha256);
+    if (digest.error == 0 && known != nullptr)
+        known->remember(status, digest.sha256, readBegan);
     return digest;
 }
 
 } // namespace
 
 void digestFiles(int rootFd, std::span<const DigestTask> tasks,
-    const std::function<bool(std::size_t, const FileDigest&)>& accept)
+    const std::function<bool(std::size_t, const FileDigest&)>& accept, KnownDigests* known)
 {
     // Largest files first, so that the workers finish close together.
     std::vector<std::size_t> order(tasks.size());
@@ -80,19 +66,13 @@ void digestFiles(int rootFd, std::span<const DigestTask> tasks,
     std::atomic<std::size_t> next { 0 };
     std::atomic<bool> stopped { false };
     auto work = [&] {
-        std::vector<unsigned char> buffer(bufferSize);
-        std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+        FileHasher hasher;
         while (!stopped.load(std::memory_order_relaxed)) {
             std::size_t position = next.fetch_add(1);
             if (position >= order.size())
                 return;
             std::size_t index = order[position];
-            FileDigest digest;
-            if (context)
-                digest = digestFile(rootFd, tasks[index].path, buffer, context.get());
-            else
-                digest.error = ENOMEM;
-            if (!accept(index, digest))
+            if (!accept(index, digestFile(rootFd, tasks[index].path, hasher, known)))
                 stopped = true;
         }
     };

@@ -9,6 +9,8 @@
 
 namespace quillmark::platform {
 
+class KnownDigests;
+
 using Sha256 = std::array<unsigned char, 32>;
 
 struct DigestTask {
@@ -25,12 +27,15 @@ struct FileDigest {
     Sha256 sha256 {};
 };
 
-// Streams every file below `rootFd` through SHA-256 on a few worker threads,
-// each with one fixed buffer, so memory stays bounded whatever the sizes.
-// Files are opened one component at a time without following links.
-// `accept(index, digest)` runs on the worker that read the file; returning
-// false stops every worker as soon as it finishes its current file.
+// Hashes every file below `rootFd` on a worker thread per core, largest
+// files first, each worker taking the next file as soon as it is free, so
+// the workers share the bytes and finish close together. Memory stays
+// bounded whatever the sizes. Files are opened one component at a time
+// without following links. With `known`, a file whose digest it holds, and
+// that is unchanged since, is not read again; every digest made is added to
+// it. `accept(index, digest)` runs on the worker that read the file;
+// returning false stops every worker as soon as it finishes its current file.
 void digestFiles(int rootFd, std::span<const DigestTask> tasks,
-    const std::function<bool(std::size_t, const FileDigest&)>& accept);
+    const std::function<bool(std::size_t, const FileDigest&)>& accept, KnownDigests* known = nullptr);
 
 } // namespace quillmark::platform

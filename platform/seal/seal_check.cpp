@@ -124,7 +124,7 @@ std::optional<SealCheckResult> compareItems(const std::vector<BundleItem>& items
 // Every file's content and mode as read now against the seal; the first
 // mismatch (by path order) wins, so the answer does not depend on timing.
 std::optional<SealCheckResult> compareDigests(int bundleFd, const std::string& displayPath,
-    const std::vector<BundleItem>& items, const SealManifest& manifest)
+    const std::vector<BundleItem>& items, const SealManifest& manifest, KnownDigests* known)
 {
     std::vector<DigestTask> tasks;
     std::vector<const SealedItem*> expected;
@@ -161,14 +161,14 @@ std::optional<SealCheckResult> compareDigests(int bundleFd, const std::string& d
             failure = std::move(problem);
         }
         return false;
-    });
+    }, known);
     return failure;
 }
 
 } // namespace
 
 SealCheckResult checkBundleSeal(int bundleFd, const std::string& displayPath,
-    const std::optional<std::string>& requiredIdentifier)
+    const std::optional<std::string>& requiredIdentifier, KnownDigests* known)
 {
     std::string manifestBytes;
     std::string signatureBytes;
@@ -199,7 +199,7 @@ SealCheckResult checkBundleSeal(int bundleFd, const std::string& displayPath,
     std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
     if (auto failure = compareItems(items, *manifest))
         return *failure;
-    if (auto failure = compareDigests(bundleFd, displayPath, items, *manifest))
+    if (auto failure = compareDigests(bundleFd, displayPath, items, *manifest, known))
         return *failure;
 
     if (requiredIdentifier && manifest->identifier != *requiredIdentifier)

@@ -12,9 +12,12 @@ struct SealCheckResult {
     std::string failure; // a sentence naming the offending item; empty on success
 };
 
+class KnownDigests;
+
 // The whole strict check of the bundle opened as `bundleFd`. `displayPath`
-// only names the bundle in texts.
+// only names the bundle in texts. With `known`, files unchanged since it
+// recorded them are not read again (see digestFiles).
 SealCheckResult checkBundleSeal(int bundleFd, const std::string& displayPath,
-    const std::optional<std::string>& requiredIdentifier);
+    const std::optional<std::string>& requiredIdentifier, KnownDigests* known = nullptr);
 
 } // namespace quillmark::platform

@@ -79,9 +79,16 @@ void FaultyFileManager::createDirectory(
         [&] { SystemFileManager::createDirectory(url, parents, permissions); });
 }
 
-void FaultyFileManager::copyItem(const platform::FileURL& source, const platform::FileURL& destination) const
+void FaultyFileManager::copyItem(
+    const platform::FileURL& source, const platform::FileURL& destination, const CopiedFile& fileCopied) const
 {
-    around(FileOperation::copyItem, source.path(), [&] { SystemFileManager::copyItem(source, destination); });
+    CopiedFile observed = [&](const std::string& path) {
+        run(FileOperation::fileCopied, path, false);
+        if (fileCopied)
+            fileCopied(path);
+        run(FileOperation::fileCopied, path, true);
+    };
+    around(FileOperation::copyItem, source.path(), [&] { SystemFileManager::copyItem(source, destination, observed); });
 }
 
 void FaultyFileManager::moveItem(const platform::FileURL& source, const platform::FileURL& destination) const

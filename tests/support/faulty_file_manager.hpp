@@ -17,6 +17,10 @@ enum class FileOperation {
     isExecutableFile,
     createDirectory,
     copyItem,
+    // Not a call of its own: a file of a copy in progress complete, matched
+    // by its path in the copy; rules run before and after the copy's caller
+    // hears of it.
+    fileCopied,
     moveItem,
     removeItem,
     synchronize,
@@ -46,7 +50,9 @@ public:
     bool isExecutableFile(const platform::FileURL& url) const override;
     void createDirectory(const platform::FileURL& url, platform::MissingParents parents,
         std::optional<unsigned> permissions) const override;
-    void copyItem(const platform::FileURL& source, const platform::FileURL& destination) const override;
+    using platform::FileManager::copyItem;
+    void copyItem(const platform::FileURL& source, const platform::FileURL& destination,
+        const CopiedFile& fileCopied) const override;
     void moveItem(const platform::FileURL& source, const platform::FileURL& destination) const override;
     void removeItem(const platform::FileURL& url) const override;
     void synchronize(const platform::FileURL& url, platform::SyncScope scope) const override;

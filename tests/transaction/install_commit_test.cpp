@@ -4,7 +4,9 @@
 #include "tests/support/temporary_folder.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace quillmark::testing {
 namespace {
@@ -121,6 +123,18 @@ const CommitCase commitCases[] = {
     { "ReplacementHookFailsPreviousRestored", true, failReplacementHook, Ending::failure,
         [](auto&) { return std::string("The replacement hook failed."); }, AtDestination::previousCopy,
         Staging::removed },
+    // The copy in place is checked with the digests made while it was
+    // staged; a file altered since, even keeping its size and times, is
+    // read again and caught.
+    { "NewCopyAlteredInPlaceKeepingItsSizeAndTimesPreviousRestored", true,
+        [](auto& t) {
+            // A clock tick between the copy and the staged verification, so
+            // that the digests it makes are kept for the copy in place.
+            t.files->after(FileOperation::copyItem, pathIs(t.payload.url.path()),
+                [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+            t.callbacks.afterReplace = [&t] { t.alterKeepingSizeAndTimes(t.destination); };
+        },
+        Ending::integrityFailure, nullptr, AtDestination::previousCopy, Staging::removed },
     { "NewCopyFailsVerificationNothingInstalled", false,
         [](auto& t) { t.callbacks.afterReplace = [&t] { t.tamperWith(t.destination); }; }, Ending::integrityFailure,
         nullptr, AtDestination::nothing, Staging::removed },

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace quillmark::testing {
@@ -160,6 +161,20 @@ void InstallFixture::installPrevious()
 void InstallFixture::tamperWith(const platform::FileURL& bundle) const
 {
     std::ofstream(bundle.path() + "/Contents/Resources/About.txt", std::ios::app) << "altered\n";
+}
+
+void InstallFixture::alterKeepingSizeAndTimes(const platform::FileURL& bundle) const
+{
+    const auto file = bundle.path() + "/Contents/Resources/About.txt";
+    struct stat before {};
+    if (::stat(file.c_str(), &before) != 0)
+        throw std::runtime_error("no file at " + file);
+    auto contents = readFile(file);
+    contents[0] = contents[0] == 'X' ? 'Y' : 'X';
+    std::fstream(file, std::ios::in | std::ios::out | std::ios::binary) << contents;
+    const struct timespec times[2] = { before.st_atim, before.st_mtim };
+    if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0)
+        throw std::runtime_error("could not set the times of " + file);
 }
 
 InstallerLocation InstallFixture::reviewedLocation() const

@@ -54,6 +54,9 @@ public:
     // A sealed older copy (build 230) at the destination.
     void installPrevious();
     void tamperWith(const platform::FileURL& bundle) const;
+    // Alters a sealed file of the bundle as a careful program would: its
+    // size and its times stay what they were, only its bytes change.
+    void alterKeepingSizeAndTimes(const platform::FileURL& bundle) const;
     // What another program does: deletes the item at `path` for good (never
     // renaming it, which would keep its inode alive) and at once runs
     // `replace` to put its own item there. Counts in `reuse` whether the new

@@ -4,7 +4,9 @@
 #include "tests/support/sealing.hpp"
 #include "tests/support/temporary_folder.hpp"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace quillmark::testing {
 namespace {
@@ -156,6 +158,23 @@ const PreflightCase preflightCases[] = {
                 [&t] { t.tamperWith(platform::FileURL(t.root.path() + "/" + t.stagingFolders().at(0) + "/Quillmark.app")); });
         },
         Expect::integrityFailure, nullptr },
+    // The staged files are hashed while the copy goes on. One altered after
+    // it was hashed, and before the copy ends, is still caught though its
+    // size and times are unchanged. (The pauses make sure that the file is
+    // hashed, and its digest kept, a clock tick after it was written.)
+    { "StagedFileAlteredAfterItWasHashedKeepingItsSizeAndTimes", true,
+        [](auto& t, auto&) {
+            t.files->before(FileOperation::fileCopied, pathEndsWith("/Contents/Resources/About.txt"),
+                [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+            t.files->after(FileOperation::copyItem, pathIs(t.payload.url.path()), [&t] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                t.alterKeepingSizeAndTimes(
+                    platform::FileURL(t.root.path() + "/" + t.stagingFolders().at(0) + "/Quillmark.app"));
+            });
+        },
+        Expect::integrityFailure,
+        says("The application failed its integrity check: The file \u201CContents/Resources/About.txt\u201D was "
+             "changed after the application was sealed. Download a fresh installer.") },
     { "StagedIdentityUnreadable", true,
         [](auto& t, auto&) { t.files->fail(FileOperation::holdItem, inStaging("Quillmark.app"), EIO); },
         Expect::platformError, nullptr },

@@ -1,0 +1,153 @@
+// Hashing files for the seal check: what is read, what a digest read earlier
+// may stand for, and what happens when a file changes under the reader.
+
+#include "platform/seal/known_digests.hpp"
+#include "platform/seal/open_file_hashing.hpp"
+#include "platform/unique_fd.hpp"
+#include "tests/support/temporary_folder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillmark::platform {
+namespace {
+
+Sha256 sha256Of(const std::string& bytes)
+{
+    Sha256 digest {};
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    return digest;
+}
+
+std::string patterned(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + i / 4096) & 0xff);
+    return bytes;
+}
+
+struct HashCase {
+    const char* name;
+    std::size_t size;
+};
+
+class FileHasherTest : public ::testing::TestWithParam<HashCase> { };
+
+// Small files go through a buffer, large ones through windows of a mapping;
+// the digest is the same either way.
+TEST_P(FileHasherTest, GivesTheDigestOfTheWholeFile)
+{
+    testing::TemporaryFolder folder;
+    auto bytes = patterned(GetParam().size);
+    testing::writeFile(folder.path("file"), bytes);
+    UniqueFd file(::open(folder.path("file").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(file);
+
+    FileHasher hasher;
+    Sha256 digest {};
+    ASSERT_EQ(hasher.sha256(file.get(), bytes.size(), digest), 0);
+    EXPECT_EQ(digest, sha256Of(bytes));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FileHasherTest,
+    ::testing::Values(HashCase { "Empty", 0 }, HashCase { "OneByte", 1 }, HashCase { "UnderAMebibyte", (1 << 20) - 1 },
+        HashCase { "OneMebibyte", 1 << 20 }, HashCase { "SeveralWindowsAndABit", (17 << 20) + 3 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Another program cuts the file short while it is hashed: the pages gone
+// from the mapping would end the process with SIGBUS. The hasher instead
+// gives the digest of what the file holds now, which matches no seal.
+TEST(FileHasherTest, AFileCutShortWhileItIsReadGivesTheDigestOfWhatIsLeft)
+{
+    testing::TemporaryFolder folder;
+    auto bytes = patterned(4 << 20);
+    testing::writeFile(folder.path("file"), bytes);
+    UniqueFd file(::open(folder.path("file").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(file);
+    ASSERT_EQ(::truncate(folder.path("file").c_str(), 100), 0);
+
+    FileHasher hasher;
+    Sha256 digest {};
+    ASSERT_EQ(hasher.sha256(file.get(), bytes.size(), digest), 0);
+    EXPECT_EQ(digest, sha256Of(bytes.substr(0, 100)));
+
+    // And the hasher is whole afterwards.
+    ASSERT_EQ(hasher.sha256(file.get(), 100, digest), 0);
+    EXPECT_EQ(digest, sha256Of(bytes.substr(0, 100)));
+}
+
+struct stat statusOf(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        ADD_FAILURE() << "no file at " << path;
+    return status;
+}
+
+// Whatever another program does to a file after its digest was made, the
+// digest is not given out for it again.
+struct ChangeCase {
+    const char* name;
+    void (*change)(const std::string& path);
+};
+
+class KnownDigestsTest : public ::testing::TestWithParam<ChangeCase> { };
+
+TEST_P(KnownDigestsTest, ADigestIsGivenOutOnlyForTheUnchangedFile)
+{
+    testing::TemporaryFolder folder;
+    const auto path = folder.path("file");
+    testing::writeFile(path, "sealed contents");
+    // The file was last changed a tick or more before the read began.
+    ::usleep(30'000);
+    auto readBegan = KnownDigests::readBegins();
+    auto read = statusOf(path);
+    KnownDigests known;
+    known.remember(read, sha256Of("sealed contents"), readBegan);
+    ASSERT_EQ(known.find(statusOf(path)), sha256Of("sealed contents"));
+
+    GetParam().change(path);
+
+    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, KnownDigestsTest,
+    ::testing::Values(
+        ChangeCase { "RewrittenWithTheSameSizeAndTimes",
+            [](const std::string& path) {
+                auto before = statusOf(path);
+                testing::writeFile(path, "Sealed contents");
+                const struct timespec times[2] = { before.st_atim, before.st_mtim };
+                ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+            } },
+        ChangeCase { "MadeExecutable", [](const std::string& path) { ASSERT_EQ(::chmod(path.c_str(), 0755), 0); } },
+        ChangeCase { "DeletedAndWrittenAgain",
+            [](const std::string& path) {
+                ASSERT_EQ(::unlink(path.c_str()), 0);
+                testing::writeFile(path, "sealed contents");
+            } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A file changed in the tick in which its reading began could change again
+// in that tick without its change time moving: its digest is not kept.
+TEST(KnownDigestsTest, ADigestReadInTheTickOfTheLastChangeIsNotKept)
+{
+    testing::TemporaryFolder folder;
+    const auto path = folder.path("file");
+    testing::writeFile(path, "sealed contents");
+    auto status = statusOf(path);
+
+    KnownDigests known;
+    known.remember(status, sha256Of("sealed contents"), status.st_ctim);
+
+    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+}
+
+} // namespace
+} // namespace quillmark::platform
