@@ -61,7 +61,7 @@ void DigestsAhead::run()
         if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
             continue;
         Sha256 digest {};
-        if (hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest) == 0)
+        if (hasher.sha256(file.get(), digest) == 0)
             known_.remember(status, digest, readBegan);
     }
 }

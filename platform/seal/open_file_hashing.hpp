@@ -2,7 +2,6 @@
 
 #include "platform/seal/file_digests.hpp"
 
-#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -19,15 +18,11 @@ public:
     FileHasher(const FileHasher&) = delete;
     FileHasher& operator=(const FileHasher&) = delete;
 
-    // SHA-256 of the open regular file `fd` of `size` bytes, from its start.
-    // Returns 0, or the errno of the failure: a read error, or EIO when the
-    // file turned out shorter than `size` (cut short while it was read).
-    int sha256(int fd, std::uint64_t size, Sha256& digest);
+    // SHA-256 of the open regular file `fd`, from its start to its end as it
+    // is read. Returns 0, or the errno of a read that failed.
+    int sha256(int fd, Sha256& digest);
 
 private:
-    int readInto(int fd, ::evp_md_ctx_st* context);
-    int mapInto(int fd, std::uint64_t size, ::evp_md_ctx_st* context);
-
     std::vector<unsigned char> buffer_;
     struct ContextFree {
         void operator()(::evp_md_ctx_st* context) const;
