@@ -53,13 +53,15 @@ void DigestsAhead::run()
             path = std::move(pending_.front());
             pending_.pop_front();
         }
-        auto readBegan = KnownDigests::readBegins();
         // Whatever it reaches is recorded by its inode: a path that leads
         // elsewhere meanwhile only records a digest nobody will ask for.
         UniqueFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat status {};
         if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
             continue;
+        // The file was written a moment ago, often in the present tick of
+        // the clock that stamps files.
+        auto readBegan = KnownDigests::readBeginsAfter(status.st_ctim);
         Sha256 digest {};
         if (hasher.sha256(file.get(), digest) == 0)
             known_.remember(status, digest, readBegan);

@@ -24,6 +24,19 @@ timespec KnownDigests::readBegins()
     return now;
 }
 
+timespec KnownDigests::readBeginsAfter(const timespec& changed)
+{
+    auto now = readBegins();
+    // A few ticks at most: a change time in the future (a clock set back)
+    // is not waited for; such a digest is simply not kept.
+    for (int wait = 0; wait < 10 && !before(changed, now); ++wait) {
+        const timespec pause { 0, 1'000'000 };
+        ::nanosleep(&pause, nullptr);
+        now = readBegins();
+    }
+    return now;
+}
+
 void KnownDigests::remember(const struct stat& status, const Sha256& digest, const timespec& readBegan)
 {
     if (!before(status.st_ctim, readBegan))

@@ -29,6 +29,10 @@ class KnownDigests {
 public:
     // The moment a read begins, on the clock that stamps files.
     static timespec readBegins();
+    // The same, for a file last changed at `changed`: when that is still the
+    // present tick, waits for the next (a few milliseconds at most), so that
+    // a file read right after it was written can be remembered.
+    static timespec readBeginsAfter(const timespec& changed);
 
     // Keeps `digest` of the file whose attributes, taken after opening it and
     // before reading it, are `status`, when its change time lies before `readBegan`.
