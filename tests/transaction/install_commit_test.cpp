@@ -261,20 +261,6 @@ const CommitCase deleteAndRecreateCases[] = {
         AtDestination::foreignFolder, Staging::removed },
 };
 
-std::vector<CommitCase> everyCommitCase()
-{
-    std::vector<CommitCase> rows(std::begin(commitCases), std::end(commitCases));
-    for (auto volume : { Volume::ext4, Volume::tmpfs }) {
-        for (auto row : deleteAndRecreateCases) {
-            row.name += std::string("On") + nameOf(volume);
-            row.volume = volume;
-            row.rounds = deleteAndRecreateRounds;
-            rows.push_back(std::move(row));
-        }
-    }
-    return rows;
-}
-
 class CommitTest : public InstallFixture, public ::testing::WithParamInterface<CommitCase> {
 protected:
     void runOnce(const CommitCase& row);
@@ -367,18 +353,11 @@ TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
 {
     const auto& row = GetParam();
     std::string whyNot;
-    if (!placeRootOn(row.volume, whyNot))
+    if (!runRounds(row.volume, row.rounds, [&] { runOnce(row); }, whyNot))
         GTEST_SKIP() << whyNot;
-    for (int round = 1; round <= row.rounds && !HasFailure(); ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
-        if (round > 1)
-            startOver();
-        runOnce(row);
-    }
-    expectInodeReuseTried(row.volume);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWayOut, CommitTest, ::testing::ValuesIn(everyCommitCase()),
+INSTANTIATE_TEST_SUITE_P(EveryWayOut, CommitTest, ::testing::ValuesIn(withDeleteAndRecreateRows(commitCases, deleteAndRecreateCases)),
     [](const auto& info) { return info.param.name; });
 
 using InstallCallbackTest = InstallFixture;

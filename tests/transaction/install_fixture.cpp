@@ -100,6 +100,20 @@ void InstallFixture::startOver()
     error = nullptr;
 }
 
+bool InstallFixture::runRounds(Volume volume, int rounds, const std::function<void()>& once, std::string& whyNot)
+{
+    if (!placeRootOn(volume, whyNot))
+        return false;
+    for (int round = 1; round <= rounds && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (round > 1)
+            startOver();
+        once();
+    }
+    expectInodeReuseTried(volume);
+    return true;
+}
+
 void InstallFixture::deleteAndRecreate(const std::string& path, const std::function<void()>& replace)
 {
     std::vector<ino_t> freed { inodeNumberOf(path) };

@@ -35,6 +35,23 @@ struct InodeReuse {
 // inode number to the new item.
 inline constexpr int deleteAndRecreateRounds = 12;
 
+// The rows of a table, followed by each delete-and-recreate row once on a
+// new ext4 volume and once on a tmpfs, for that many rounds.
+template <typename Row, std::size_t count, std::size_t recreateCount>
+std::vector<Row> withDeleteAndRecreateRows(const Row (&rows)[count], const Row (&deleteAndRecreate)[recreateCount])
+{
+    std::vector<Row> all(std::begin(rows), std::end(rows));
+    for (auto volume : { Volume::ext4, Volume::tmpfs }) {
+        for (auto row : deleteAndRecreate) {
+            row.name += std::string("On") + nameOf(volume);
+            row.volume = volume;
+            row.rounds = deleteAndRecreateRounds;
+            all.push_back(std::move(row));
+        }
+    }
+    return all;
+}
+
 // A real installation root in a temporary folder, a sealed payload beside
 // it, an engine whose file manager can be told to fail or to change the disk
 // at a chosen call, and callbacks that record what the installation asked.
@@ -48,6 +65,11 @@ public:
     // Back to the state right after construction, the root emptied, for
     // another round of the same case; `reuse` and the root's volume stay.
     void startOver();
+    // Puts the root on `volume` and runs `once` for `rounds` rounds (fewer
+    // after a failure), starting over between them; then checks what the
+    // rounds tried (expectInodeReuseTried). False, with the reason in
+    // `whyNot`, when the volume cannot be mounted.
+    bool runRounds(Volume volume, int rounds, const std::function<void()>& once, std::string& whyNot);
 
     // Sealed viewer bundles; versions are the build's, release and version follow.
     platform::FileURL writeBundle(const std::string& path, const std::string& build = "241") const;
