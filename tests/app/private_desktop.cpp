@@ -53,7 +53,10 @@ std::unique_ptr<VirtualDisplay> VirtualDisplay::start(std::string& whyNot)
     // Xvfb picks a display number no one uses and tells it through a pipe:
     // other tests and programs on this machine start displays of their own
     // at the same time, so a number chosen here could be taken before the
-    // server claims it.
+    // server claims it. -noreset: by default the server starts over each
+    // time its last client leaves (the accessibility bus's launcher, a key
+    // sent with xdotool), and hangs up on a program that connects meanwhile;
+    // the installer then ended at start with "could not connect to display".
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) {
         whyNot = failure("creating a pipe for Xvfb");
@@ -65,7 +68,7 @@ std::unique_ptr<VirtualDisplay> VirtualDisplay::start(std::string& whyNot)
         const int writeEnd = ::fcntl(ends[1], F_DUPFD, 3);
         server = std::make_unique<ChildProcess>(
             std::vector<std::string> { *xvfb, "-displayfd", std::to_string(writeEnd), "-screen", "0", "1024x768x24",
-                "-nolisten", "tcp" },
+                "-nolisten", "tcp", "-noreset" },
             std::map<std::string, std::string> {});
         ::close(writeEnd);
         ::close(ends[1]);
