@@ -1,11 +1,11 @@
 #include "platform/desktop/system_workspace.hpp"
 
 #include "platform/desktop/bundle_program.hpp"
+#include "platform/desktop/fresh_program_spawn.hpp"
 #include "platform/error.hpp"
 #include "platform/files/file_manager.hpp"
 #include "platform/plist/property_list.hpp"
 
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,33 +22,6 @@ FileURL programOf(const FileURL& bundle)
         systemFileManager()->contentsOfFile(bundle.appendingDirectory("Contents").appendingFile("Info.plist")));
     return bundleProgram(bundle, info);
 }
-
-class SpawnAttributes {
-public:
-    SpawnAttributes()
-    {
-        ::posix_spawnattr_init(&attributes_);
-        // The application starts as if from the desktop: a session of its own,
-        // so it outlives the installer, and the signal handling of a fresh
-        // program rather than the installer's blocked quit signals.
-        sigset_t none;
-        sigemptyset(&none);
-        sigset_t all;
-        sigfillset(&all);
-        sigdelset(&all, SIGKILL);
-        sigdelset(&all, SIGSTOP);
-        ::posix_spawnattr_setsigmask(&attributes_, &none);
-        ::posix_spawnattr_setsigdefault(&attributes_, &all);
-        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    const posix_spawnattr_t* get() const { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_;
-};
 
 class SpawnActions {
 public:
@@ -71,7 +44,9 @@ private:
 // as its result, so that failure reaches the caller.
 pid_t start(const FileURL& program)
 {
-    SpawnAttributes attributes;
+    // As if started from the desktop: a session of its own, so it outlives
+    // the installer.
+    FreshProgramAttributes attributes(true);
     SpawnActions actions;
     std::string path = program.path();
     char* arguments[] = { path.data(), nullptr };

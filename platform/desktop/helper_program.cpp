@@ -1,9 +1,9 @@
 #include "platform/desktop/helper_program.hpp"
 
+#include "platform/desktop/fresh_program_spawn.hpp"
 #include "platform/error.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
@@ -48,23 +48,10 @@ int runHelperProgram(const std::vector<std::string>& arguments)
     // What it says about other programs' entries is not the user's concern.
     ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // The installer holds its quit signals blocked; a helper starts with the
-    // signal handling of a fresh program.
-    posix_spawnattr_t attributes;
-    ::posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    sigdelset(&all, SIGKILL);
-    sigdelset(&all, SIGSTOP);
-    ::posix_spawnattr_setsigmask(&attributes, &none);
-    ::posix_spawnattr_setsigdefault(&attributes, &all);
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    FreshProgramAttributes attributes(false);
 
     pid_t pid = 0;
-    int failure = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    ::posix_spawnattr_destroy(&attributes);
+    int failure = ::posix_spawn(&pid, argv[0], &actions, attributes.get(), argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     if (failure != 0)
         throw posixError(failure, "start", arguments.front());

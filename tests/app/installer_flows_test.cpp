@@ -21,12 +21,12 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using testing::ViewerCopy;
+using testing::newerRelease;
+using testing::olderRelease;
+using testing::ourRelease;
 using windowreader::ApplicationSnapshot;
 namespace texts = testing::installerTexts;
 
-const ViewerCopy ourRelease {};
-const ViewerCopy olderRelease { .version = "2.3.1", .build = "231", .releaseVersion = "2.3.1" };
-const ViewerCopy newerRelease { .version = "2.9", .build = "299", .releaseVersion = "2.9.0" };
 const std::string systemApplication = "/Applications/Quillmark.app";
 const std::string olderVersionText
     = "The installed copy is newer than this installer. Continuing requires confirmation before installing an older version.";

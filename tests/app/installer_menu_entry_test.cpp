@@ -24,10 +24,10 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using testing::ViewerCopy;
+using testing::olderRelease;
 using windowreader::ApplicationSnapshot;
 namespace texts = testing::installerTexts;
 
-const ViewerCopy olderRelease { .version = "2.3.1", .build = "231", .releaseVersion = "2.3.1" };
 
 // The process whose program is `program`, or 0.
 pid_t processRunning(const fs::path& program)

@@ -25,6 +25,11 @@ struct ViewerCopy {
     bool large = false;
 };
 
+// The copies the end-to-end tests put on the disk or at a destination.
+inline const ViewerCopy ourRelease {};
+inline const ViewerCopy olderRelease { .version = "2.3.1", .build = "231", .releaseVersion = "2.3.1" };
+inline const ViewerCopy newerRelease { .version = "2.9", .build = "299", .releaseVersion = "2.9.0" };
+
 // The real installer executable, from a real read-only disk image, on a
 // display and accessibility bus of the test's own, observed from outside the
 // way a screen reader observes it and driven with the keyboard.

@@ -1,6 +1,7 @@
 #include "platform/desktop/desktop_registration.hpp"
 
 #include "platform/error.hpp"
+#include "tests/support/failure_text.hpp"
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/child_process.hpp"
 #include "tests/support/scoped_mount.hpp"
@@ -84,16 +85,6 @@ std::string pngHeader(unsigned width, unsigned height)
             bytes += static_cast<char>((value >> shift) & 0xff);
     }
     return bytes + std::string("\x08\x06\0\0\0", 5);
-}
-
-std::string refusal(const std::function<void()>& work)
-{
-    try {
-        work();
-    } catch (const Error& error) {
-        return error.description();
-    }
-    return "";
 }
 
 class DesktopRegistrationTest : public ::testing::Test {
@@ -186,7 +177,7 @@ TEST_F(DesktopRegistrationTest, ABundleThatCannotBeListedIsRefusedWithoutAnEntry
         fs::remove_all(data);
         refused.bundle.write(at);
         writeFile(at + "/Contents/Resources/Quillmark.png", refused.icon);
-        EXPECT_EQ(refusal([&] { registerWithDesktop(FileURL(at, true), DesktopDataFolder { FileURL(data, true), 0700 }); }),
+        EXPECT_EQ(testing::failureText([&] { registerWithDesktop(FileURL(at, true), DesktopDataFolder { FileURL(data, true), 0700 }); }),
             refused.why);
         EXPECT_FALSE(fs::exists(applications));
     }
@@ -201,7 +192,7 @@ TEST_F(DesktopRegistrationTest, AReadOnlyDataFolderIsSaidInOneSentence)
         GTEST_SKIP() << whyNot;
     const auto bundle = installSample(folder.path("home/Applications"));
 
-    EXPECT_EQ(refusal([&] { registerWithDesktop(FileURL(bundle, true), DesktopDataFolder { FileURL(data, true), 0700 }); }),
+    EXPECT_EQ(testing::failureText([&] { registerWithDesktop(FileURL(bundle, true), DesktopDataFolder { FileURL(data, true), 0700 }); }),
         "Could not create the folder \u201C" + data + "/icons\u201D because the volume is read-only.");
 }
 

@@ -1,6 +1,7 @@
 #include "platform/desktop/owned_folder.hpp"
 
 #include "platform/error.hpp"
+#include "tests/support/failure_text.hpp"
 #include "tests/support/scoped_mount.hpp"
 #include "tests/support/temporary_folder.hpp"
 
@@ -31,16 +32,6 @@ std::vector<std::string> namesIn(const std::string& folder)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string refusal(const std::function<void()>& work)
-{
-    try {
-        work();
-    } catch (const Error& error) {
-        return error.description();
-    }
-    return "";
 }
 
 class OwnedFolderTest : public ::testing::Test {
@@ -105,7 +96,7 @@ TEST_F(OwnedFolderTest, AnItemOfAnotherUserAtTheNameIsRefusedAndKept)
         planted.plant(path);
         ASSERT_EQ(::lchown(path.c_str(), otherUser, otherUser), 0);
 
-        auto why = refusal([&] { OwnedFolder::open(FileURL(data, true), 0700).replaceFile("viewer.desktop", "entry\n", 0644); });
+        auto why = testing::failureText([&] { OwnedFolder::open(FileURL(data, true), 0700).replaceFile("viewer.desktop", "entry\n", 0644); });
 
         EXPECT_EQ(why, "Could not write \u201C" + path + "\u201D because it belongs to another user.");
         struct stat status {};
@@ -125,10 +116,10 @@ TEST_F(OwnedFolderTest, AFolderOfAnotherUserIsNotWrittenThrough)
     ASSERT_EQ(::chown((data + "/applications").c_str(), otherUser, otherUser), 0);
     ASSERT_EQ(::chown(data.c_str(), otherUser, otherUser), 0);
 
-    EXPECT_EQ(refusal([&] { OwnedFolder::open(FileURL(data, true), 0700); }),
+    EXPECT_EQ(testing::failureText([&] { OwnedFolder::open(FileURL(data, true), 0700); }),
         "Could not write \u201C" + data + "\u201D because it belongs to another user.");
     ASSERT_EQ(::chown(data.c_str(), 0, 0), 0);
-    EXPECT_EQ(refusal([&] { OwnedFolder::open(FileURL(data, true), 0700).subfolder("applications", 0700); }),
+    EXPECT_EQ(testing::failureText([&] { OwnedFolder::open(FileURL(data, true), 0700).subfolder("applications", 0700); }),
         "Could not write \u201C" + data + "/applications\u201D because it belongs to another user.");
     EXPECT_TRUE(namesIn(data + "/applications").empty());
 }
@@ -139,7 +130,7 @@ TEST_F(OwnedFolderTest, ALinkInPlaceOfAFolderBelowIsNotFollowed)
     makeFolder(folder.path("elsewhere"));
     makeLink(folder.path("elsewhere"), data + "/applications");
 
-    auto why = refusal([&] { OwnedFolder::open(FileURL(data, true), 0700).subfolder("applications", 0700); });
+    auto why = testing::failureText([&] { OwnedFolder::open(FileURL(data, true), 0700).subfolder("applications", 0700); });
 
     EXPECT_EQ(why, "Could not open the folder \u201C" + data + "/applications\u201D because it is a symbolic link, or "
                    "there are too many symbolic links on the path.");
@@ -155,7 +146,7 @@ TEST_F(OwnedFolderTest, AReadOnlyFolderSaysSoAndKeepsItsFile)
     if (!readOnly)
         GTEST_SKIP() << whyNot;
 
-    auto why = refusal([&] { OwnedFolder::open(FileURL(data, true), 0700).replaceFile("viewer.desktop", "new\n", 0644); });
+    auto why = testing::failureText([&] { OwnedFolder::open(FileURL(data, true), 0700).replaceFile("viewer.desktop", "new\n", 0644); });
 
     EXPECT_EQ(why, "Could not write \u201C" + data + "/viewer.desktop\u201D because the volume is read-only.");
     EXPECT_EQ(readFile(data + "/viewer.desktop"), "old\n");
