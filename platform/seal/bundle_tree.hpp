@@ -29,8 +29,9 @@ struct BundleItem {
 // error when a folder cannot be read.
 std::vector<BundleItem> listBundleItems(int rootFd, std::string_view displayPath, const std::set<std::string>& skip);
 
-// Opens `relativePath` below `rootFd` one component at a time, refusing a
-// symbolic link at every step, so nothing outside the tree can be reached.
+// Opens `relativePath` below `rootFd`, refusing a symbolic link at every
+// step, so nothing outside the tree can be reached. No component may be
+// empty, "." or "..".
 // Returns the errno on failure (ELOOP for a link) and leaves the fd empty.
 int openBeneath(int rootFd, std::string_view relativePath, int flags, UniqueFd& opened);
 

@@ -63,7 +63,7 @@ void DigestsAhead::run()
         // the clock that stamps files.
         auto readBegan = KnownDigests::readBeginsAfter(status.st_ctim);
         Sha256 digest {};
-        if (hasher.sha256(file.get(), digest) == 0)
+        if (hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest) == 0)
             known_.remember(status, digest, readBegan);
     }
 }

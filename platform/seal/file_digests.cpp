@@ -46,8 +46,7 @@ FileDigest digestFile(int rootFd, const std::string& path, FileHasher& hasher, K
             return digest;
         }
     }
-    ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    digest.error = hasher.sha256(file.get(), digest.sha256);
+    digest.error = hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest.sha256);
     if (digest.error == 0 && known != nullptr)
         known->remember(status, digest.sha256, readBegan);
     return digest;

@@ -1,6 +1,7 @@
 #include "platform/seal/open_file_hashing.hpp"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -28,10 +29,13 @@ FileHasher::FileHasher()
 
 FileHasher::~FileHasher() = default;
 
-int FileHasher::sha256(int fd, Sha256& digest)
+int FileHasher::sha256(int fd, std::uint64_t sizeWhenOpened, Sha256& digest)
 {
     if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1)
         return ENOMEM;
+    // A file the first read takes whole gains nothing from a longer read-ahead.
+    if (sizeWhenOpened > buffer_.size())
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     for (off_t offset = 0;;) {
         ssize_t length = ::pread(fd, buffer_.data(), buffer_.size(), offset);
         if (length < 0) {
@@ -43,6 +47,8 @@ int FileHasher::sha256(int fd, Sha256& digest)
             break;
         EVP_DigestUpdate(context_.get(), buffer_.data(), static_cast<std::size_t>(length));
         offset += length;
+        if (static_cast<std::size_t>(length) < buffer_.size() && static_cast<std::uint64_t>(offset) == sizeWhenOpened)
+            break;
     }
     unsigned int written = 0;
     EVP_DigestFinal_ex(context_.get(), digest.data(), &written);

@@ -2,6 +2,7 @@
 
 #include "platform/seal/file_digests.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -19,8 +20,11 @@ public:
     FileHasher& operator=(const FileHasher&) = delete;
 
     // SHA-256 of the open regular file `fd`, from its start to its end as it
-    // is read. Returns 0, or the errno of a read that failed.
-    int sha256(int fd, Sha256& digest);
+    // is read. `sizeWhenOpened` is its size as fstat gave it: a read that
+    // stops short exactly there is taken as the end, which saves a read per
+    // file; a file that has grown or shrunk since is read to its real end.
+    // Returns 0, or the errno of a read that failed.
+    int sha256(int fd, std::uint64_t sizeWhenOpened, Sha256& digest);
 
 private:
     std::vector<unsigned char> buffer_;

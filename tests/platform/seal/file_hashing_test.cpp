@@ -35,11 +35,15 @@ std::string patterned(std::size_t size)
 struct HashCase {
     const char* name;
     std::size_t size;
+    // The size the caller saw when it opened the file; the file has since
+    // grown or shrunk where the two differ.
+    std::size_t sizeWhenOpened;
 };
 
 class FileHasherTest : public ::testing::TestWithParam<HashCase> { };
 
-// Files of one read and of many give the digest of their whole contents.
+// Files of one read and of many give the digest of their whole contents as
+// they are when read, whatever size they had when they were opened.
 TEST_P(FileHasherTest, GivesTheDigestOfTheWholeFile)
 {
     testing::TemporaryFolder folder;
@@ -50,13 +54,16 @@ TEST_P(FileHasherTest, GivesTheDigestOfTheWholeFile)
 
     FileHasher hasher;
     Sha256 digest {};
-    ASSERT_EQ(hasher.sha256(file.get(), digest), 0);
+    ASSERT_EQ(hasher.sha256(file.get(), GetParam().sizeWhenOpened, digest), 0);
     EXPECT_EQ(digest, sha256Of(bytes));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, FileHasherTest,
-    ::testing::Values(HashCase { "Empty", 0 }, HashCase { "OneByte", 1 }, HashCase { "OneBuffer", 128 << 10 },
-        HashCase { "ManyBuffersAndABit", (17 << 20) + 3 }),
+    ::testing::Values(HashCase { "Empty", 0, 0 }, HashCase { "OneByte", 1, 1 },
+        HashCase { "OneBuffer", 128 << 10, 128 << 10 }, HashCase { "ManyBuffersAndABit", (17 << 20) + 3, (17 << 20) + 3 },
+        HashCase { "GrewWithinTheFirstRead", 5000, 100 }, HashCase { "GrewPastTheFirstRead", 300'000, 100 },
+        HashCase { "GrewFromOneBufferByABit", (128 << 10) + 5, 128 << 10 },
+        HashCase { "ShrankToNothing", 0, 4096 }, HashCase { "Shrank", 100, 300'000 }),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct stat statusOf(const std::string& path)
