@@ -92,8 +92,10 @@ std::string otherKindOf(mode_t mode)
 }
 
 void listFolder(int folderFd, const std::string& relative, std::string_view bundle, const std::set<std::string>& skip,
-    std::vector<BundleItem>& items, int depth)
+    std::vector<BundleItem>& items, int depth, const std::stop_token& stop)
 {
+    if (stop.stop_requested())
+        return;
     if (depth > maximumDepth)
         throw Error(std::string(fileErrorDomain), fileErrorCode::readUnknown,
             "The folder \u201C" + displayed(bundle, relative) + "\u201D is nested too deeply to be read.");
@@ -113,7 +115,7 @@ void listFolder(int folderFd, const std::string& relative, std::string_view bund
                 throw fileError(errno, FileAccess::reading, "open the folder", shownPath);
             auto childPath = item.path;
             items.push_back(std::move(item));
-            listFolder(child.get(), childPath, bundle, skip, items, depth + 1);
+            listFolder(child.get(), childPath, bundle, skip, items, depth + 1, stop);
             continue;
         }
         if (S_ISREG(status.st_mode)) {
@@ -175,10 +177,11 @@ int openInOneStep(int rootFd, std::string_view relativePath, int flags, UniqueFd
 
 } // namespace
 
-std::vector<BundleItem> listBundleItems(int rootFd, std::string_view displayPath, const std::set<std::string>& skip)
+std::vector<BundleItem> listBundleItems(
+    int rootFd, std::string_view displayPath, const std::set<std::string>& skip, std::stop_token stop)
 {
     std::vector<BundleItem> items;
-    listFolder(rootFd, {}, displayPath, skip, items, 0);
+    listFolder(rootFd, {}, displayPath, skip, items, 0, stop);
     return items;
 }
 

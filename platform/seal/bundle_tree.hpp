@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <stop_token>
 #include <string_view>
 #include <vector>
 
@@ -26,8 +27,10 @@ struct BundleItem {
 // Every item below the folder `rootFd`, in sorted path order with each folder
 // before its contents, leaving out the paths in `skip`. Links are listed, never
 // followed. `displayPath` names the bundle in errors. Throws a "file" domain
-// error when a folder cannot be read.
-std::vector<BundleItem> listBundleItems(int rootFd, std::string_view displayPath, const std::set<std::string>& skip);
+// error when a folder cannot be read. Once `stop` is requested, no further
+// folder is read and what was listed so far is returned.
+std::vector<BundleItem> listBundleItems(
+    int rootFd, std::string_view displayPath, const std::set<std::string>& skip, std::stop_token stop = {});
 
 // Opens `relativePath` below `rootFd`, refusing a symbolic link at every
 // step, so nothing outside the tree can be reached. No component may be

@@ -1,5 +1,6 @@
 #include "platform/seal/seal_check.hpp"
 
+#include "platform/seal/background_listing.hpp"
 #include "platform/seal/bundle_tree.hpp"
 #include "platform/error.hpp"
 #include "platform/seal/link_containment.hpp"
@@ -170,6 +171,7 @@ std::optional<SealCheckResult> compareDigests(int bundleFd, const std::string& d
 SealCheckResult checkBundleSeal(int bundleFd, const std::string& displayPath,
     const std::optional<std::string>& requiredIdentifier, KnownDigests* known)
 {
+    BackgroundListing listing(bundleFd, displayPath, { std::string(sealManifestPath), std::string(sealSignaturePath) });
     std::string manifestBytes;
     std::string signatureBytes;
     if (auto failure = readSeal(bundleFd, sealManifestPath, manifestLimit, manifestBytes))
@@ -191,12 +193,10 @@ SealCheckResult checkBundleSeal(int bundleFd, const std::string& displayPath,
 
     std::vector<BundleItem> items;
     try {
-        items = listBundleItems(bundleFd, displayPath,
-            { std::string(sealManifestPath), std::string(sealSignaturePath) });
+        items = listing.take();
     } catch (const Error& error) {
         return fail(sealStatus::itemUnreadable, error.description());
     }
-    std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
     if (auto failure = compareItems(items, *manifest))
         return *failure;
     if (auto failure = compareDigests(bundleFd, displayPath, items, *manifest, known))

@@ -1,5 +1,6 @@
 #include "platform/seal/code_seal.hpp"
 
+#include "platform/seal/bundle_tree.hpp"
 #include "platform/seal/code_signing.hpp"
 #include "platform/error.hpp"
 #include "tests/support/bundle_builder.hpp"
@@ -8,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <stop_token>
 #include <sys/stat.h>
 
 namespace quillmark::platform {
@@ -209,6 +212,60 @@ TEST_F(CodeSealTest, AbsurdNestingIsRefusedRatherThanWalkedDown)
     EXPECT_EQ(result.status, sealStatus::itemUnreadable);
     EXPECT_NE(result.text.find("\u201D is nested too deeply to be read."), std::string::npos) << result.text;
     EXPECT_THROW(sealBundle(bundle), Error);
+}
+
+// The tree is listed while the seal is read; what is wrong with the seal is
+// still what the check reports, ahead of a tree that cannot be read.
+TEST_F(CodeSealTest, ABrokenSealIsReportedBeforeATreeThatCannotBeRead)
+{
+    struct Case {
+        const char* name;
+        void (*breakSeal)(CodeSealTest& t);
+        SealStatus expected;
+    };
+    const Case cases[] = {
+        { "seal missing", [](CodeSealTest& t) { std::filesystem::remove(t.path("Contents/_CodeSignature/Seal.plist")); },
+            sealStatus::noSeal },
+        { "signature cut short",
+            [](CodeSealTest& t) {
+                writeFile(t.path("Contents/_CodeSignature/Seal.sig"),
+                    readFile(t.path("Contents/_CodeSignature/Seal.sig")).substr(0, 63));
+            },
+            sealStatus::damagedSeal },
+        { "signature of other bytes",
+            [](CodeSealTest& t) {
+                auto signature = readFile(t.path("Contents/_CodeSignature/Seal.sig"));
+                signature[0] = static_cast<char>(signature[0] ^ 1);
+                writeFile(t.path("Contents/_CodeSignature/Seal.sig"), signature);
+            },
+            sealStatus::signatureInvalid },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::TemporaryFolder caseFolder;
+        bundle = testing::BundleBuilder().write(caseFolder.path("Quillmark.app"));
+        sealBundle(bundle);
+        std::string deep = path("Contents/Resources");
+        for (int level = 0; level < 140; ++level)
+            deep += "/d";
+        std::filesystem::create_directories(deep);
+        c.breakSeal(*this);
+
+        EXPECT_EQ(check(bundle).status, c.expected);
+    }
+}
+
+TEST(BundleListingTest, ListsNothingMoreOnceAskedToStop)
+{
+    testing::TemporaryFolder folder;
+    FileURL bundle = testing::BundleBuilder().write(folder.path("Quillmark.app"));
+    UniqueFd root(::open(bundle.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(root);
+    ASSERT_FALSE(listBundleItems(root.get(), bundle.path(), {}).empty());
+
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_TRUE(listBundleItems(root.get(), bundle.path(), {}, stopped.get_token()).empty());
 }
 
 TEST_F(CodeSealTest, SigningReplacesTheSealAndReadsBack)
