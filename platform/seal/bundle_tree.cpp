@@ -149,8 +149,9 @@ bool namesOnlyItemsBelow(std::string_view relativePath)
 }
 
 // The kernel walks the whole path in one call, refusing a link at every step
-// as the walk below does with one open and one close per folder. A check
-// opens every file of a bundle, so this halves the system calls it makes.
+// as the walk below does with one open and one close per folder on the
+// path. A check opens every file of a bundle, so this saves most of the
+// system calls its opening makes.
 // ENOSYS when this kernel (or a sandbox's filter) does not offer the call.
 int openInOneStep(int rootFd, std::string_view relativePath, int flags, UniqueFd& opened)
 {

@@ -46,6 +46,15 @@ class CodeSealTest : public ::testing::Test {
 public:
     std::string path(std::string_view relative) const { return bundle.path() + "/" + std::string(relative); }
 
+    // Folders nested deeper than the listing goes, so the tree cannot be read.
+    void nestTooDeeply() const
+    {
+        std::string deep = path("Contents/Resources");
+        for (int level = 0; level < 140; ++level)
+            deep += "/d";
+        std::filesystem::create_directories(deep);
+    }
+
     testing::TemporaryFolder folder;
     FileURL bundle { testing::BundleBuilder().write(folder.path("Quillmark.app")) };
 };
@@ -203,10 +212,7 @@ TEST_F(CodeSealTest, LinksAreResolvedThroughEachOtherToSeeWhetherTheyStayInside)
 TEST_F(CodeSealTest, AbsurdNestingIsRefusedRatherThanWalkedDown)
 {
     sealBundle(bundle);
-    std::string deep = path("Contents/Resources");
-    for (int level = 0; level < 140; ++level)
-        deep += "/d";
-    std::filesystem::create_directories(deep);
+    nestTooDeeply();
 
     auto result = check(bundle);
     EXPECT_EQ(result.status, sealStatus::itemUnreadable);
@@ -245,10 +251,7 @@ TEST_F(CodeSealTest, ABrokenSealIsReportedBeforeATreeThatCannotBeRead)
         testing::TemporaryFolder caseFolder;
         bundle = testing::BundleBuilder().write(caseFolder.path("Quillmark.app"));
         sealBundle(bundle);
-        std::string deep = path("Contents/Resources");
-        for (int level = 0; level < 140; ++level)
-            deep += "/d";
-        std::filesystem::create_directories(deep);
+        nestTooDeeply();
         c.breakSeal(*this);
 
         EXPECT_EQ(check(bundle).status, c.expected);
