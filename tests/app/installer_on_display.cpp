@@ -1,5 +1,7 @@
 #include "tests/app/installer_on_display.hpp"
 
+#include "tests/app/base_set_sandbox.hpp"
+
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/sealing.hpp"
 
@@ -115,6 +117,11 @@ void InstallerOnDisplayTest::makeDiskWithSampleViewer()
     imageDisk();
 }
 
+void InstallerOnDisplayTest::useShippedDisk()
+{
+    ASSERT_EQ(runCommand({ "/bin/cp", QUILLMARK_SHIPPED_DISK_IMAGE, folder.path("Quillmark.squashfs") }).exitStatus, 0);
+}
+
 void InstallerOnDisplayTest::imageDisk()
 {
     auto made = runCommand({ "/bin/bash", QUILLMARK_MAKE_DISK_IMAGE, folder.path("Quillmark.squashfs"),
@@ -141,23 +148,43 @@ bool InstallerOnDisplayTest::isolate()
     return true;
 }
 
+std::map<std::string, std::string> InstallerOnDisplayTest::installerEnvironment() const
+{
+    return {
+        { "DISPLAY", display->name() },
+        { "HOME", home },
+        { "XDG_RUNTIME_DIR", folder.path("runtime") },
+        // The menu entry goes into the private home's data folder.
+        { "XDG_DATA_HOME", "" },
+        { "DBUS_SESSION_BUS_ADDRESS", bus->sessionAddress() },
+        // Qt's bridge otherwise waits for a screen reader to announce itself.
+        { "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1" },
+        // Qt exports nothing when given the accessibility bus directly.
+        { "AT_SPI_BUS_ADDRESS", "" },
+    };
+}
+
+std::string InstallerOnDisplayTest::installerPath() const
+{
+    return folder.path("volume/" + installerInBundle);
+}
+
 void InstallerOnDisplayTest::startInstaller()
 {
-    installer = std::make_unique<ChildProcess>(std::vector<std::string> { folder.path("volume/" + installerInBundle) },
-        std::map<std::string, std::string> {
-            { "DISPLAY", display->name() },
-            { "HOME", home },
-            { "XDG_RUNTIME_DIR", folder.path("runtime") },
-            // The menu entry goes into the private home's data folder.
-            { "XDG_DATA_HOME", "" },
-            { "DBUS_SESSION_BUS_ADDRESS", bus->sessionAddress() },
-            // Qt's bridge otherwise waits for a screen reader to announce itself.
-            { "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1" },
-            // Qt exports nothing when given the accessibility bus directly.
-            { "AT_SPI_BUS_ADDRESS", "" },
-        });
+    startInstallerThrough({});
+}
+
+void InstallerOnDisplayTest::startInstallerThrough(const std::vector<std::string>& wrapper)
+{
+    std::vector<std::string> arguments = wrapper;
+    arguments.push_back(installerPath());
+    installer = std::make_unique<ChildProcess>(arguments, installerEnvironment());
     std::string whyNot;
-    reader = windowreader::ApplicationReader::attach(installer->pid(), 60s, whyNot);
+    installerPid = wrapper.empty() ? installer->pid() : descendantRunning(installer->pid(), installerPath(), 60s);
+    if (installerPid != 0)
+        reader = windowreader::ApplicationReader::attach(installerPid, 60s, whyNot);
+    else
+        whyNot = "the installer never started below " + wrapper.front();
     if (auto ended = installer->waitForExit(0ms))
         whyNot += "; the installer had ended with status " + std::to_string(*ended);
     ASSERT_TRUE(reader) << whyNot;

@@ -51,10 +51,18 @@ public:
     // The disk image with the installer and the real sample viewer of this
     // build, as the release ships them.
     void makeDiskWithSampleViewer();
+    // The disk image the build ships, with its self-contained bundles.
+    void useShippedDisk();
     // A sealed copy in the private home folder's Applications.
     void putCopy(const ViewerCopy& copy);
     bool isolate();
     void startInstaller();
+    // The same, started through `wrapper` (a sandbox's command line, for
+    // example), which runs it as a process of its own below the wrapper's.
+    void startInstallerThrough(const std::vector<std::string>& wrapper);
+    // The environment the installer is started with.
+    std::map<std::string, std::string> installerEnvironment() const;
+    std::string installerPath() const;
 
     // Waits until the window shows what `wanted` asks for; the failure
     // message names `what` and the last state read.
@@ -74,6 +82,8 @@ public:
     std::unique_ptr<VirtualDisplay> display;
     std::unique_ptr<PrivateAccessibilityBus> bus;
     std::unique_ptr<ChildProcess> installer;
+    // The installer's own process: installer's, unless a wrapper started it.
+    int installerPid = 0;
     std::unique_ptr<windowreader::ApplicationReader> reader;
     std::string xdotool;
     std::string home;
