@@ -176,9 +176,15 @@ void InstallerOnDisplayTest::startInstaller()
 
 void InstallerOnDisplayTest::startInstallerThrough(const std::vector<std::string>& wrapper)
 {
+    startInstallerWith(wrapper, installerEnvironment());
+}
+
+void InstallerOnDisplayTest::startInstallerWith(const std::vector<std::string>& wrapper,
+    const std::map<std::string, std::string>& environment)
+{
     std::vector<std::string> arguments = wrapper;
     arguments.push_back(installerPath());
-    installer = std::make_unique<ChildProcess>(arguments, installerEnvironment());
+    installer = std::make_unique<ChildProcess>(arguments, environment);
     std::string whyNot;
     installerPid = wrapper.empty() ? installer->pid() : descendantRunning(installer->pid(), installerPath(), 60s);
     if (installerPid != 0)

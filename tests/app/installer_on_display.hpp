@@ -60,6 +60,7 @@ public:
     // The same, started through `wrapper` (a sandbox's command line, for
     // example), which runs it as a process of its own below the wrapper's.
     void startInstallerThrough(const std::vector<std::string>& wrapper);
+    void startInstallerWith(const std::vector<std::string>& wrapper, const std::map<std::string, std::string>& environment);
     // The environment the installer is started with.
     std::map<std::string, std::string> installerEnvironment() const;
     std::string installerPath() const;
