@@ -3,6 +3,7 @@
 /* squashfuse's header brings in the FUSE API version it was built for. */
 #include <squashfuse/ll.h>
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -121,6 +122,35 @@ static void close_image(sqfs_ll *image)
     close(fd);
 }
 
+/* Whether each descriptor below `count` is open, as /proc/self/fd lists. */
+static void note_open_descriptors(unsigned char *open_now, int count)
+{
+    memset(open_now, 0, (size_t)count);
+    DIR *listing = opendir("/proc/self/fd");
+    if (!listing)
+        return;
+    for (struct dirent *entry; (entry = readdir(listing));) {
+        int fd = atoi(entry->d_name);
+        if (fd > STDERR_FILENO && fd < count)
+            open_now[fd] = 1;
+    }
+    closedir(listing);
+}
+
+/* libfuse keeps its end of the socket to fusermount3's auto_unmount watcher
+ * without close-on-exec. An installer that inherited it would keep the
+ * watcher from ever seeing this process die. Descriptors the caller gave
+ * the runtime are left as they are: they are the installer's too. */
+static void keep_from_installer(const unsigned char *open_before, int count)
+{
+    unsigned char open_now[1024];
+    note_open_descriptors(open_now, count);
+    for (int fd = STDERR_FILENO + 1; fd < count; ++fd) {
+        if (open_now[fd] && !open_before[fd])
+            fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+    }
+}
+
 static enum image_mount_outcome mount_and_serve(struct image_mount *mount)
 {
     static struct fuse_lowlevel_ops operations = {
@@ -146,20 +176,20 @@ static enum image_mount_outcome mount_and_serve(struct image_mount *mount)
     char *arguments[] = { "quillmark-image", "-o", "ro,auto_unmount,fsname=quillmark-image,subtype=squashfs", NULL };
     struct fuse_args args = FUSE_ARGS_INIT(3, arguments);
 
+    unsigned char open_before[1024];
+    note_open_descriptors(open_before, (int)sizeof open_before);
     int saved = silence_errors();
     mount->session = fuse_session_new(&args, &operations, sizeof operations, mount->image);
     int mounted = mount->session && fuse_session_mount(mount->session, mount->folder) == 0;
     restore_errors(saved);
+    keep_from_installer(open_before, (int)sizeof open_before);
     if (!mounted) {
         if (mount->session)
             fuse_session_destroy(mount->session);
         mount->session = NULL;
         return IMAGE_MOUNT_REFUSED;
     }
-    /* The installer and whatever it starts must not hold the connection
-     * open, or an unmount would wait for them. */
     int fd = fuse_session_fd(mount->session);
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     if (pipe2(mount->stop, O_CLOEXEC) != 0 || pthread_create(&mount->server, NULL, serve, mount) != 0) {
         if (mount->stop[0] > 0) {
