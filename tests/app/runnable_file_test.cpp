@@ -77,6 +77,11 @@ struct RunnableCase {
     int status;
 };
 
+void PrintTo(const RunnableCase& way, std::ostream* out)
+{
+    *out << way.name;
+}
+
 class RunnableFileTest : public testing::InstallerOnDisplayTest, public ::testing::WithParamInterface<RunnableCase> {
 protected:
     void SetUp() override

@@ -315,6 +315,11 @@ struct MissingFuseCase {
     User user;
 };
 
+void PrintTo(const MissingFuseCase& missing, std::ostream* out)
+{
+    *out << missing.name;
+}
+
 class ImageRuntimeWithoutFuseTest : public ImageRuntimeTest, public ::testing::WithParamInterface<MissingFuseCase> { };
 
 TEST_P(ImageRuntimeWithoutFuseTest, SaysHowToMountTheImageByHandAndEndsWithStatusOne)
