@@ -20,18 +20,21 @@ static int is_folder(const char *path)
 }
 
 /* The user's runtime folder is private to them and cleared at log-out, so a
- * folder left by a killed run does not outlive the session there. */
+ * folder left by a killed run does not outlive the session there; the
+ * temporary folder is the fallback when that one is missing or refuses. */
 static int make_private_folder(char *folder, size_t size)
 {
-    const char *base = getenv("XDG_RUNTIME_DIR");
-    if (!is_folder(base))
-        base = getenv("TMPDIR");
-    if (!is_folder(base))
-        base = "/tmp";
-    if ((size_t)snprintf(folder, size, "%s/quillmark-image-XXXXXX", base) >= size)
-        return -1;
-    /* mkdtemp makes the folder with mode 0700. */
-    return mkdtemp(folder) ? 0 : -1;
+    const char *bases[] = { getenv("XDG_RUNTIME_DIR"), getenv("TMPDIR"), "/tmp" };
+    for (size_t i = 0; i < sizeof bases / sizeof bases[0]; ++i) {
+        if (!is_folder(bases[i]))
+            continue;
+        if ((size_t)snprintf(folder, size, "%s/quillmark-image-XXXXXX", bases[i]) >= size)
+            continue;
+        /* mkdtemp makes the folder with mode 0700. */
+        if (mkdtemp(folder))
+            return 0;
+    }
+    return -1;
 }
 
 static int is_program(const char *path)

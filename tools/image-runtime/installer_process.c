@@ -11,13 +11,14 @@ extern char **environ;
 /* Only async-signal-safe calls between fork and exec: the FUSE serving
  * thread exists in the parent, and the child gets none of its locks. */
 static void become_installer(const char *program, char *const arguments[], const sigset_t *caller_mask,
-    pid_t runtime, int report)
+    const struct sigaction *caller_child_action, pid_t runtime, int report)
 {
     /* Without the runtime nothing serves the volume the installer runs
      * from, so it is asked to quit the polite way, which it may answer by
      * finishing a replacement it has begun. */
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != runtime)
         _exit(127);
+    sigaction(SIGCHLD, caller_child_action, NULL);
     sigprocmask(SIG_SETMASK, caller_mask, NULL);
     execve(program, arguments, environ);
     int error = errno;
@@ -30,7 +31,8 @@ static int status_of(int status)
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
-int installer_process_run(const char *program, char *const arguments[], const sigset_t *caller_mask)
+int installer_process_run(const char *program, char *const arguments[], const sigset_t *caller_mask,
+    const struct sigaction *caller_child_action)
 {
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0)
@@ -45,7 +47,7 @@ int installer_process_run(const char *program, char *const arguments[], const si
         return -1;
     }
     if (installer == 0)
-        become_installer(program, arguments, caller_mask, runtime, report[1]);
+        become_installer(program, arguments, caller_mask, caller_child_action, runtime, report[1]);
     close(report[1]);
 
     /* The pipe closes on a successful exec; an error number means none. */

@@ -76,6 +76,10 @@ int main(int argc, char *argv[])
     sigaddset(&runtime_mask, SIGHUP);
     sigaddset(&runtime_mask, SIGCHLD);
     sigprocmask(SIG_BLOCK, &runtime_mask, &caller_mask);
+    /* A caller that ignores SIGCHLD would have the installer reaped unseen
+     * and its end never reported. */
+    struct sigaction caller_child_action, default_action = { .sa_handler = SIG_DFL };
+    sigaction(SIGCHLD, &default_action, &caller_child_action);
 
     char file[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", file, sizeof file - 1);
@@ -104,7 +108,7 @@ int main(int argc, char *argv[])
     char program[sizeof mount.folder + sizeof installer_in_image];
     snprintf(program, sizeof program, "%s/%s", mount.folder, installer_in_image);
     argv[0] = program;
-    int status = installer_process_run(program, argv, &caller_mask);
+    int status = installer_process_run(program, argv, &caller_mask, &caller_child_action);
     if (status < 0) {
         fprintf(stderr, "The installer on the disk image could not be started: %s.\n", strerror(errno));
         status = 1;
