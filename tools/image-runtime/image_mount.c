@@ -132,9 +132,12 @@ static void note_open_descriptors(unsigned char *open_now, int count)
     DIR *listing = opendir("/proc/self/fd");
     if (!listing)
         return;
+    /* The listing's own descriptor is closed again below; a descriptor the
+     * mount opens may take its number. */
+    int own = dirfd(listing);
     for (struct dirent *entry; (entry = readdir(listing));) {
         int fd = atoi(entry->d_name);
-        if (fd > STDERR_FILENO && fd < count)
+        if (fd > STDERR_FILENO && fd < count && fd != own)
             open_now[fd] = 1;
     }
     closedir(listing);
@@ -193,6 +196,7 @@ static enum image_mount_outcome mount_and_serve(struct image_mount *mount)
         return IMAGE_MOUNT_REFUSED;
     }
     int fd = fuse_session_fd(mount->session);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     if (pipe2(mount->stop, O_CLOEXEC) != 0 || pthread_create(&mount->server, NULL, serve, mount) != 0) {
         if (mount->stop[0] > 0) {
