@@ -39,7 +39,7 @@ const std::string installerInImage = "Install Quillmark.app/Contents/MacOS/Quill
 
 // Reports what it was started with to the file named by its first argument;
 // "exit N" then ends with status N, "wait FIFO" waits until a signal comes.
-constexpr const char* standInInstaller = R"(#!/bin/bash
+constexpr const char* standInInstaller = R"script(#!/bin/bash
 report=$1
 shift
 for signal in TERM INT HUP; do
@@ -51,6 +51,7 @@ done
   echo "passed on: ${QUILLMARK_PASSED_ON-unset}"
   if touch "$(dirname "$0")/written" 2>/dev/null; then echo "volume: writable"; else echo "volume: read-only"; fi
   echo "process: $$"
+  echo "runtime descriptors: $(for fd in /proc/$$/fd/*; do readlink "$fd"; done | grep -c -E '^socket:|^/dev/fuse$')"
 } >>"$report"
 case $1 in
   exit) exit "$2" ;;
@@ -60,7 +61,7 @@ case $1 in
     read -r -u 3
     ;;
 esac
-)";
+)script";
 
 std::string mountsText()
 {
@@ -249,6 +250,9 @@ TEST_P(ImageRuntimeUserTest, RunsTheInstallerFromTheImageReadOnlyThenUnmounts)
     EXPECT_NE(said.find("argument: exit\nargument: 7\nargument: two words\n"), std::string::npos) << said;
     EXPECT_EQ(reported(said, "passed on"), "from the caller");
     EXPECT_EQ(reported(said, "volume"), "read-only");
+    // The FUSE connection and fusermount3's watcher socket stay with the
+    // runtime, or a killed runtime's mount would outlive it.
+    EXPECT_EQ(reported(said, "runtime descriptors"), "0");
     expectNothingLeft();
 }
 
