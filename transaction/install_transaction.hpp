@@ -43,6 +43,7 @@ private:
 
     // The swap and its way back (commit.cpp, rollback.cpp).
     InstallerResult commit();
+    void checkMovedAsideIsReviewedCopy();
     std::optional<std::string> removeBackupOnceSwapIsDurable();
     void removeLeftoverStaging() const noexcept;
     [[noreturn]] void undo(std::exception_ptr cause);
@@ -80,9 +81,9 @@ private:
     std::optional<platform::FileURL> backup_;
     std::optional<platform::HeldItem> stagedObject_;
     bool keepStaging_ = false;
-    // The digests of the staged files, made as each was copied or by the
-    // staged verification, for the verification of the copy once in place:
-    // a rename moves the files without changing them, so each is read once.
+    // The digests of the staged files, made on another core as each was
+    // copied, for the staged verification: each is read once while staging
+    // unless it may have changed since.
     platform::KnownDigests stagedDigests_;
     bool swapIsDurable_ = false;
 };

@@ -46,8 +46,9 @@ FileDigest digestFile(int rootFd, const std::string& path, FileHasher& hasher, K
             return digest;
         }
     }
+    bool keep = known != nullptr && KnownDigests::mayKeepReadOf(file.get());
     digest.error = hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest.sha256);
-    if (digest.error == 0 && known != nullptr)
+    if (digest.error == 0 && keep)
         known->remember(status, digest.sha256, readBegan);
     return digest;
 }

@@ -1,16 +1,36 @@
 #include "platform/seal/known_digests.hpp"
 
+#include "platform/seal/timestamp_granularity.hpp"
+#include "platform/seal/write_access.hpp"
+#include "platform/unique_fd.hpp"
+
+#include <fcntl.h>
+
 namespace quillmark::platform {
 namespace {
 
-bool before(const timespec& a, const timespec& b)
+constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
+
+std::int64_t nanoseconds(const timespec& time)
 {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+    return static_cast<std::int64_t>(time.tv_sec) * nanosecondsPerSecond + time.tv_nsec;
+}
+
+timespec timeOf(std::int64_t nanoseconds)
+{
+    return { static_cast<time_t>(nanoseconds / nanosecondsPerSecond), static_cast<long>(nanoseconds % nanosecondsPerSecond) };
 }
 
 bool same(const timespec& a, const timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The start of the step of the volume's clock in which `time` lies.
+std::int64_t stepStart(const timespec& time, std::int64_t granularity)
+{
+    auto at = nanoseconds(time);
+    return at - at % granularity;
 }
 
 } // namespace
@@ -24,22 +44,50 @@ timespec KnownDigests::readBegins()
     return now;
 }
 
-timespec KnownDigests::readBeginsAfter(const timespec& changed)
+void KnownDigests::measureVolumeOf(const std::string& folder)
 {
-    auto now = readBegins();
-    // A few ticks at most: a change time in the future (a clock set back)
-    // is not waited for; such a digest is simply not kept.
-    for (int wait = 0; wait < 10 && !before(changed, now); ++wait) {
-        const timespec pause { 0, 1'000'000 };
-        ::nanosleep(&pause, nullptr);
-        now = readBegins();
-    }
-    return now;
+    UniqueFd opened(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat status {};
+    if (!opened || ::fstat(opened.get(), &status) != 0)
+        return;
+    if (granularityOf(status.st_dev))
+        return;
+    auto granularity = timestampGranularity(opened.get());
+    if (!granularity)
+        return;
+    std::lock_guard guard(lock_);
+    granularities_.emplace(status.st_dev, *granularity);
+}
+
+std::optional<std::int64_t> KnownDigests::granularityOf(dev_t device) const
+{
+    std::lock_guard guard(lock_);
+    auto found = granularities_.find(device);
+    if (found == granularities_.end())
+        return std::nullopt;
+    return found->second;
+}
+
+std::optional<timespec> KnownDigests::keptFromReadsBeginning(const struct stat& status) const
+{
+    auto granularity = granularityOf(status.st_dev);
+    if (!granularity)
+        return std::nullopt;
+    // The change time lies in a step of the clock that must be over.
+    return timeOf(stepStart(status.st_ctim, *granularity) + *granularity);
+}
+
+bool KnownDigests::mayKeepReadOf(int fd)
+{
+    return noWriterHolds(fd);
 }
 
 void KnownDigests::remember(const struct stat& status, const Sha256& digest, const timespec& readBegan)
 {
-    if (!before(status.st_ctim, readBegan))
+    auto granularity = granularityOf(status.st_dev);
+    // A change made during the read is stamped with the read's step at the
+    // earliest; only a change time before that step tells it apart.
+    if (!granularity || nanoseconds(status.st_ctim) >= stepStart(readBegan, *granularity))
         return;
     std::lock_guard guard(lock_);
     entries_.insert_or_assign(Key { status.st_dev, status.st_ino },

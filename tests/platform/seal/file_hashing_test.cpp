@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -74,6 +77,25 @@ struct stat statusOf(const std::string& path)
     return status;
 }
 
+bool reached(const timespec& moment)
+{
+    auto now = KnownDigests::readBegins();
+    return now.tv_sec > moment.tv_sec || (now.tv_sec == moment.tv_sec && now.tv_nsec >= moment.tv_nsec);
+}
+
+// Until a read that begins now may keep the digest of the file (polled
+// with a generous deadline: the machine may be busy).
+void waitUntilKept(const KnownDigests& known, const struct stat& status)
+{
+    auto from = known.keptFromReadsBeginning(status);
+    ASSERT_TRUE(from) << "the volume was not measured";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!reached(*from)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the file clock did not advance";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 // Whatever another program does to a file after its digest was made, the
 // digest is not given out for it again.
 struct ChangeCase {
@@ -88,11 +110,11 @@ TEST_P(KnownDigestsTest, ADigestIsGivenOutOnlyForTheUnchangedFile)
     testing::TemporaryFolder folder;
     const auto path = folder.path("file");
     testing::writeFile(path, "sealed contents");
-    // The file was last changed a tick or more before the read began.
-    ::usleep(30'000);
+    KnownDigests known;
+    known.measureVolumeOf(folder.path());
+    waitUntilKept(known, statusOf(path));
     auto readBegan = KnownDigests::readBegins();
     auto read = statusOf(path);
-    KnownDigests known;
     known.remember(read, sha256Of("sealed contents"), readBegan);
     ASSERT_EQ(known.find(statusOf(path)), sha256Of("sealed contents"));
 
@@ -128,7 +150,26 @@ TEST(KnownDigestsTest, ADigestReadInTheTickOfTheLastChangeIsNotKept)
     auto status = statusOf(path);
 
     KnownDigests known;
+    known.measureVolumeOf(folder.path());
     known.remember(status, sha256Of("sealed contents"), status.st_ctim);
+
+    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+}
+
+// Without the step of the volume's clock, nothing shows that a change made
+// during the read would have moved the change time.
+TEST(KnownDigestsTest, NoDigestIsKeptForAVolumeNotMeasured)
+{
+    testing::TemporaryFolder folder;
+    const auto path = folder.path("file");
+    testing::writeFile(path, "sealed contents");
+    KnownDigests known;
+    EXPECT_EQ(known.keptFromReadsBeginning(statusOf(path)), std::nullopt);
+
+    auto status = statusOf(path);
+    timespec muchLater = status.st_ctim;
+    muchLater.tv_sec += 60;
+    known.remember(status, sha256Of("sealed contents"), muchLater);
 
     EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
 }
