@@ -17,8 +17,9 @@ namespace quillmark::transaction {
 // only remaining previous copy) and the lock is released last.
 class InstallTransaction {
 public:
+    // `payloadDigests`, when given, are those of the payload's load.
     InstallTransaction(const InstallerEngine& engine, const InstalledIdentity& payload, const InstallerLocation& location,
-        const InstallCallbacks& callbacks);
+        const InstallCallbacks& callbacks, const platform::KnownDigests* payloadDigests);
     ~InstallTransaction();
     InstallTransaction(const InstallTransaction&) = delete;
     InstallTransaction& operator=(const InstallTransaction&) = delete;
@@ -62,6 +63,7 @@ private:
     const InstalledIdentity& payload_;
     const InstallerLocation& location_;
     const InstallCallbacks& callbacks_;
+    const platform::KnownDigests* payloadDigests_;
 
     const platform::FileURL root_;
     const platform::FileURL destination_;

@@ -94,11 +94,11 @@ void DigestsAhead::run()
         if (!keptFrom || !waitFor(*keptFrom))
             continue;
         auto readBegan = KnownDigests::readBegins();
-        if (::fstat(file.get(), &status) != 0 || !KnownDigests::mayKeepReadOf(file.get()))
+        if (::fstat(file.get(), &status) != 0 || !known_.mayKeepReadOf(file.get()))
             continue;
         Sha256 digest {};
         if (hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest) == 0)
-            known_.remember(status, digest, readBegan);
+            known_.remember(file.get(), status, digest, readBegan);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/seal/known_digests.hpp"
 
 #include "platform/seal/timestamp_granularity.hpp"
+#include "platform/seal/unwritable_volume.hpp"
 #include "platform/seal/write_access.hpp"
 #include "platform/unique_fd.hpp"
 
@@ -77,33 +78,74 @@ std::optional<timespec> KnownDigests::keptFromReadsBeginning(const struct stat& 
     return timeOf(stepStart(status.st_ctim, *granularity) + *granularity);
 }
 
-bool KnownDigests::mayKeepReadOf(int fd)
+KnownDigests::KnownDigests(const KnownDigests& other)
 {
-    return noWriterHolds(fd);
+    std::lock_guard guard(other.lock_);
+    granularities_ = other.granularities_;
+    entries_ = other.entries_;
 }
 
-void KnownDigests::remember(const struct stat& status, const Sha256& digest, const timespec& readBegan)
+std::optional<std::uint64_t> KnownDigests::unwritableMountOf(int fd) const
 {
-    auto granularity = granularityOf(status.st_dev);
-    // A change made during the read is stamped with the read's step at the
-    // earliest; only a change time before that step tells it apart.
-    if (!granularity || nanoseconds(status.st_ctim) >= stepStart(readBegan, *granularity))
-        return;
+    auto mount = uniqueMountIdOf(fd);
+    if (!mount)
+        return std::nullopt;
+    std::optional<bool> unwritable;
+    {
+        std::lock_guard guard(lock_);
+        if (auto found = unwritableMounts_.find(*mount); found != unwritableMounts_.end())
+            unwritable = found->second;
+    }
+    if (!unwritable) {
+        // Asked once per mount: it reads the system's whole table of mounts.
+        unwritable = platform::onUnwritableVolume(fd);
+        std::lock_guard guard(lock_);
+        unwritableMounts_.emplace(*mount, *unwritable);
+    }
+    if (!*unwritable)
+        return std::nullopt;
+    return mount;
+}
+
+bool KnownDigests::mayKeepReadOf(int fd) const
+{
+    return unwritableMountOf(fd) || noWriterHolds(fd);
+}
+
+void KnownDigests::remember(int fd, const struct stat& status, const Sha256& digest, const timespec& readBegan)
+{
+    auto unwritableMount = unwritableMountOf(fd);
+    if (!unwritableMount) {
+        auto granularity = granularityOf(status.st_dev);
+        // A change made during the read is stamped with the read's step at
+        // the earliest; only a change time before that step tells it apart.
+        if (!granularity || nanoseconds(status.st_ctim) >= stepStart(readBegan, *granularity))
+            return;
+    }
     std::lock_guard guard(lock_);
     entries_.insert_or_assign(Key { status.st_dev, status.st_ino },
-        Entry { status.st_size, status.st_mtim, status.st_ctim, digest });
+        Entry { status.st_size, status.st_mtim, status.st_ctim, digest, unwritableMount });
 }
 
-std::optional<Sha256> KnownDigests::find(const struct stat& status) const
+std::optional<Sha256> KnownDigests::find(int fd, const struct stat& status) const
 {
-    std::lock_guard guard(lock_);
-    auto found = entries_.find(Key { status.st_dev, status.st_ino });
-    if (found == entries_.end())
+    std::optional<Entry> entry;
+    {
+        std::lock_guard guard(lock_);
+        auto found = entries_.find(Key { status.st_dev, status.st_ino });
+        if (found == entries_.end())
+            return std::nullopt;
+        entry = found->second;
+    }
+    if (entry->size != status.st_size || !same(entry->modified, status.st_mtim) || !same(entry->changed, status.st_ctim))
         return std::nullopt;
-    const auto& entry = found->second;
-    if (entry.size != status.st_size || !same(entry.modified, status.st_mtim) || !same(entry.changed, status.st_ctim))
+    // Kept because nothing could write its volume: only while that holds,
+    // and through the very mount it was read through. An image mounted
+    // again, or another in its place, may give its files the same numbers
+    // and times on a device of the same number.
+    if (entry->unwritableMount && unwritableMountOf(fd) != entry->unwritableMount)
         return std::nullopt;
-    return entry.digest;
+    return entry->digest;
 }
 
 } // namespace quillmark::platform

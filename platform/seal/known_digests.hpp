@@ -29,7 +29,13 @@ namespace quillmark::platform {
 //   move no time at all. A writer that comes later has to write or fault a
 //   page in, and that moves the change time.
 //
-// Wherever either cannot be shown, the digest is not kept and the file is
+// A file on a volume that nothing can write (mounted read-only, with a
+// read-only file system: a disk image) cannot change while that holds, so
+// its digest is kept whatever its times, and given out again only while the
+// file is reached through that very mount, still unwritable, with the same
+// attributes.
+//
+// Wherever none of this can be shown, the digest is not kept and the file is
 // read again when it is asked for. (A system clock set back meanwhile by an
 // administrator could defeat this; the digests live only as long as one
 // installation.)
@@ -37,6 +43,12 @@ namespace quillmark::platform {
 // Safe to share between threads.
 class KnownDigests {
 public:
+    KnownDigests() = default;
+    // The same digests; whether a volume still cannot be written, the copy
+    // finds out again for itself.
+    KnownDigests(const KnownDigests& other);
+    KnownDigests& operator=(const KnownDigests&) = delete;
+
     // The moment a read begins, on the clock that stamps files.
     static timespec readBegins();
 
@@ -49,16 +61,18 @@ public:
     std::optional<timespec> keptFromReadsBeginning(const struct stat& status) const;
 
     // Whether a read of the open file `fd` that begins now may give a digest
-    // to keep: nobody holds it open for writing or mapped writable.
-    static bool mayKeepReadOf(int fd);
-    // Keeps `digest` of the file whose attributes, taken after `readBegan`
-    // and before reading it, are `status`, when its change time lies a
-    // whole step of its volume's clock before `readBegan`. Only for a read
-    // for which mayKeepReadOf() answered true just before it began.
-    void remember(const struct stat& status, const Sha256& digest, const timespec& readBegan);
-    // The digest of the file whose attributes are now `status`, if it is
-    // known and the file is unchanged since.
-    std::optional<Sha256> find(const struct stat& status) const;
+    // to keep: its volume cannot be written, or nobody holds it open for
+    // writing or mapped writable.
+    bool mayKeepReadOf(int fd) const;
+    // Keeps `digest` of the open file `fd` whose attributes, taken after
+    // `readBegan` and before reading it, are `status`, when its volume
+    // cannot be written or its change time lies a whole step of its
+    // volume's clock before `readBegan`. Only for a read for which
+    // mayKeepReadOf() answered true just before it began.
+    void remember(int fd, const struct stat& status, const Sha256& digest, const timespec& readBegan);
+    // The digest of the open file `fd` whose attributes are now `status`, if
+    // it is known and the file is unchanged since.
+    std::optional<Sha256> find(int fd, const struct stat& status) const;
 
 private:
     struct Key {
@@ -77,13 +91,18 @@ private:
         timespec modified;
         timespec changed;
         Sha256 digest;
+        // Set when kept because nothing could write its volume: the mount.
+        std::optional<std::uint64_t> unwritableMount;
     };
 
     std::optional<std::int64_t> granularityOf(dev_t device) const;
+    // The mount of the open file, when nothing can write its volume.
+    std::optional<std::uint64_t> unwritableMountOf(int fd) const;
 
     mutable std::mutex lock_;
     std::unordered_map<dev_t, std::int64_t> granularities_; // nanoseconds, by device
     std::unordered_map<Key, Entry, KeyHash> entries_;
+    mutable std::unordered_map<std::uint64_t, bool> unwritableMounts_; // by mount id, never copied
 };
 
 } // namespace quillmark::platform

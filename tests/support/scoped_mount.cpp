@@ -90,6 +90,29 @@ std::unique_ptr<ScopedMount> ScopedMount::sizeLimitedTmpfs(const std::string& pa
     return std::unique_ptr<ScopedMount>(new ScopedMount(path));
 }
 
+std::unique_ptr<ScopedMount> ScopedMount::diskImage(
+    const std::string& path, const std::string& contents, const std::string& image, std::string& whyNot)
+{
+    auto mksquashfs = systemProgram("mksquashfs");
+    auto mountProgram = systemProgram("mount");
+    if (mksquashfs.empty() || mountProgram.empty()) {
+        whyNot = "mksquashfs or mount is not installed, so no disk image can be made";
+        return nullptr;
+    }
+    auto made = runCommand({ mksquashfs, contents, image, "-noappend", "-quiet", "-no-progress" });
+    if (made.exitStatus != 0) {
+        whyNot = "mksquashfs failed: " + made.errors;
+        return nullptr;
+    }
+    enterPrivateMountNamespace();
+    auto mounted = runCommand({ mountProgram, "-t", "squashfs", "-o", "loop,ro", image, path });
+    if (mounted.exitStatus != 0) {
+        whyNot = "mounting a squashfs image failed (mounting needs root or CAP_SYS_ADMIN): " + mounted.errors;
+        return nullptr;
+    }
+    return std::unique_ptr<ScopedMount>(new ScopedMount(path));
+}
+
 std::unique_ptr<ScopedMount> ScopedMount::overlay(const std::string& path, const std::string& lower,
     const std::string& upper, const std::string& work, std::string& whyNot)
 {

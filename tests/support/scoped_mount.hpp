@@ -26,6 +26,10 @@ public:
     // empty, on one volume). Folders may be renamed on it.
     static std::unique_ptr<ScopedMount> overlay(const std::string& path, const std::string& lower,
         const std::string& upper, const std::string& work, std::string& whyNot);
+    // A squashfs image of the folder `contents`, written to `image` and
+    // mounted read-only at `path` through a loop device: a disk image.
+    static std::unique_ptr<ScopedMount> diskImage(
+        const std::string& path, const std::string& contents, const std::string& image, std::string& whyNot);
     // `path` mounted over itself, read-only.
     static std::unique_ptr<ScopedMount> readOnlyBind(const std::string& path, std::string& whyNot);
 

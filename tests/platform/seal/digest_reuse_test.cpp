@@ -259,7 +259,7 @@ TEST_P(WriterTest, ADigestIsKeptOnlyWhenNobodyCanWriteUnseen)
     UniqueFd reading(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_TRUE(reading);
 
-    EXPECT_EQ(KnownDigests::mayKeepReadOf(reading.get()), GetParam().mayKeep);
+    EXPECT_EQ(KnownDigests().mayKeepReadOf(reading.get()), GetParam().mayKeep);
     // The lease is given back: a writer that comes now is not held up.
     UniqueFd writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     EXPECT_TRUE(writer) << std::strerror(errno);

@@ -77,6 +77,30 @@ struct stat statusOf(const std::string& path)
     return status;
 }
 
+// The digest `known` gives out for the file now at `path`.
+std::optional<Sha256> knownDigestOf(const KnownDigests& known, const std::string& path)
+{
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0) {
+        ADD_FAILURE() << "no file at " << path;
+        return std::nullopt;
+    }
+    return known.find(file.get(), status);
+}
+
+// Records `digest` for the file at `path` as read from `readBegan`.
+void rememberDigestOf(KnownDigests& known, const std::string& path, const Sha256& digest, const timespec& readBegan)
+{
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0) {
+        ADD_FAILURE() << "no file at " << path;
+        return;
+    }
+    known.remember(file.get(), status, digest, readBegan);
+}
+
 bool reached(const timespec& moment)
 {
     auto now = KnownDigests::readBegins();
@@ -114,13 +138,12 @@ TEST_P(KnownDigestsTest, ADigestIsGivenOutOnlyForTheUnchangedFile)
     known.measureVolumeOf(folder.path());
     waitUntilKept(known, statusOf(path));
     auto readBegan = KnownDigests::readBegins();
-    auto read = statusOf(path);
-    known.remember(read, sha256Of("sealed contents"), readBegan);
-    ASSERT_EQ(known.find(statusOf(path)), sha256Of("sealed contents"));
+    rememberDigestOf(known, path, sha256Of("sealed contents"), readBegan);
+    ASSERT_EQ(knownDigestOf(known, path), sha256Of("sealed contents"));
 
     GetParam().change(path);
 
-    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+    EXPECT_EQ(knownDigestOf(known, path), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, KnownDigestsTest,
@@ -151,9 +174,9 @@ TEST(KnownDigestsTest, ADigestReadInTheTickOfTheLastChangeIsNotKept)
 
     KnownDigests known;
     known.measureVolumeOf(folder.path());
-    known.remember(status, sha256Of("sealed contents"), status.st_ctim);
+    rememberDigestOf(known, path, sha256Of("sealed contents"), status.st_ctim);
 
-    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+    EXPECT_EQ(knownDigestOf(known, path), std::nullopt);
 }
 
 // Without the step of the volume's clock, nothing shows that a change made
@@ -169,9 +192,9 @@ TEST(KnownDigestsTest, NoDigestIsKeptForAVolumeNotMeasured)
     auto status = statusOf(path);
     timespec muchLater = status.st_ctim;
     muchLater.tv_sec += 60;
-    known.remember(status, sha256Of("sealed contents"), muchLater);
+    rememberDigestOf(known, path, sha256Of("sealed contents"), muchLater);
 
-    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+    EXPECT_EQ(knownDigestOf(known, path), std::nullopt);
 }
 
 } // namespace
