@@ -15,12 +15,23 @@ public:
         return engine_->verifiedPayload(bundle);
     }
 
+    InstalledIdentity verifiedPayload(const platform::FileURL& bundle, platform::KnownDigests& digests) const override
+    {
+        return engine_->verifiedPayload(bundle, digests);
+    }
+
     std::vector<InstallerLocation> locations() const override { return engine_->locations(); }
 
     InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
         const InstallCallbacks& callbacks) const override
     {
         return engine_->install(payload, location, callbacks);
+    }
+
+    InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
+        const InstallCallbacks& callbacks, const platform::KnownDigests& payloadDigests) const override
+    {
+        return engine_->install(payload, location, callbacks, payloadDigests);
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "controller/quillmark_installer.hpp"
 
 #include "controller/installer_texts.hpp"
+#include "platform/seal/known_digests.hpp"
 
 #include <cstdio>
 
@@ -60,7 +61,10 @@ void QuillmarkInstaller::performInstall(const InstalledIdentity& payload, const 
     statusLabel_->setText(std::string(copyingText));
 
     auto& queues = environment_.queues;
-    environment_.queues.runInBackground([this, &queues, payload, location, cancellation,
+    // Without a payload verified by this controller (never the case once it
+    // offers to install), the installation reads the whole payload again.
+    auto payloadDigests = payloadDigests_ ? payloadDigests_ : std::make_shared<const platform::KnownDigests>();
+    environment_.queues.runInBackground([this, &queues, payload, location, cancellation, payloadDigests,
                                             registration = environment_.registerInstalled] {
         auto application = location.root.appendingDirectory(texts::applicationFolder);
         InstallCallbacks callbacks {
@@ -90,7 +94,7 @@ void QuillmarkInstaller::performInstall(const InstalledIdentity& payload, const 
         std::exception_ptr failure;
         std::optional<InstallerResult> result;
         try {
-            result = engine().install(payload, location, callbacks);
+            result = engine().install(payload, location, callbacks, *payloadDigests);
         } catch (...) {
             failure = std::current_exception();
         }

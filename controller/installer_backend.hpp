@@ -17,6 +17,21 @@ public:
     virtual std::vector<InstallerLocation> locations() const = 0;
     virtual InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
         const InstallCallbacks& callbacks) const = 0;
+
+    // The same two, the first recording the payload's digests in `digests`
+    // and the second taking them back for the payload's check. An engine
+    // that keeps no digests does without them.
+    virtual InstalledIdentity verifiedPayload(const platform::FileURL& bundle, platform::KnownDigests& digests) const
+    {
+        (void)digests;
+        return verifiedPayload(bundle);
+    }
+    virtual InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
+        const InstallCallbacks& callbacks, const platform::KnownDigests& payloadDigests) const
+    {
+        (void)payloadDigests;
+        return install(payload, location, callbacks);
+    }
 };
 
 // The controller's view of a real engine.

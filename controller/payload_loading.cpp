@@ -2,6 +2,7 @@
 
 #include "controller/installer_texts.hpp"
 #include "platform/files/volume_information.hpp"
+#include "platform/seal/known_digests.hpp"
 
 namespace quillmark {
 namespace {
@@ -25,8 +26,12 @@ void QuillmarkInstaller::loadPayload(const platform::FileURL& bundle)
     environment_.queues.runInBackground([this, bundle] {
         std::exception_ptr failure;
         try {
-            auto identity = validateSource(bundle);
-            environment_.queues.runOnMain([this, identity] { payloadVerified(identity); });
+            auto digests = std::make_shared<platform::KnownDigests>();
+            auto identity = validateSource(bundle, *digests);
+            environment_.queues.runOnMain([this, identity, digests = std::shared_ptr<const platform::KnownDigests>(digests)] {
+                payloadDigests_ = digests;
+                payloadVerified(identity);
+            });
             return;
         } catch (...) {
             failure = std::current_exception();
@@ -39,9 +44,15 @@ void QuillmarkInstaller::loadPayload(const platform::FileURL& bundle)
 
 InstalledIdentity QuillmarkInstaller::validateSource(const platform::FileURL& bundle) const
 {
+    platform::KnownDigests digests;
+    return validateSource(bundle, digests);
+}
+
+InstalledIdentity QuillmarkInstaller::validateSource(const platform::FileURL& bundle, platform::KnownDigests& digests) const
+{
     if (!environment_.volumeIsReadOnly(bundle))
         throw InstallerFailure(std::string(notReadOnlyText));
-    auto identity = engine().verifiedPayload(bundle);
+    auto identity = engine().verifiedPayload(bundle, digests);
 
     const auto& own = environment_.ownBundle;
     auto expectedRelease = own.string("QuillmarkReleaseVersion");
@@ -74,6 +85,7 @@ void QuillmarkInstaller::payloadVerified(const InstalledIdentity& identity)
 void QuillmarkInstaller::payloadRefused(std::exception_ptr error)
 {
     payload_.reset();
+    payloadDigests_.reset();
     setBusy(false);
     statusLabel_->setText(errorDescription(error));
     if (quitAfterCancel_) {

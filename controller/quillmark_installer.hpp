@@ -64,6 +64,9 @@ public:
     // Background work: the bundle on a read-only volume, verified, and of the
     // release and build this installer was made for.
     InstalledIdentity validateSource(const platform::FileURL& bundle) const;
+    // The same, recording in `digests` what the verification hashed, for the
+    // installation's own check of the payload.
+    InstalledIdentity validateSource(const platform::FileURL& bundle, platform::KnownDigests& digests) const;
     void choosePayload();
     void refreshLocations(const std::optional<platform::FileURL>& select);
     void prepareInstall(const InstalledIdentity& payload, const InstallerLocation& location);
@@ -124,6 +127,8 @@ private:
     std::unique_ptr<platform::Button> primary_;
     std::unique_ptr<platform::Button> secondary_;
     std::optional<InstalledIdentity> payload_;
+    // Made by the payload's verification; handed to each installation.
+    std::shared_ptr<const platform::KnownDigests> payloadDigests_;
     std::vector<InstallerLocation> choices_;
     std::optional<InstallerResult> result_;
     bool busy_ = false;

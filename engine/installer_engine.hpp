@@ -66,6 +66,11 @@ public:
     // Replaces the application in one root as a single locked transaction.
     InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
         const InstallCallbacks& callbacks) const;
+    // The same, with the digests made when the payload was loaded and
+    // verified: a payload file unchanged since, on a volume that still
+    // nothing can write, is not read again by the payload's check.
+    InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
+        const InstallCallbacks& callbacks, const platform::KnownDigests& payloadDigests) const;
 
 private:
     InstalledIdentity verify(const platform::FileURL& bundle, platform::KnownDigests* known) const;

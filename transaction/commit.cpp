@@ -27,8 +27,10 @@ InstallerResult InstallTransaction::commit()
 
     // Rename within one volume: the installed copy goes whole into the
     // staging folder, and is never deleted before its successor is verified.
-    if (hadPrevious_)
+    if (hadPrevious_) {
         manager_.moveItem(destination_, *backup_);
+        checkMovedAsideIsReviewedCopy();
+    }
 
     // The destination is empty only between these two renames.
     try {
@@ -42,7 +44,10 @@ InstallerResult InstallTransaction::commit()
     try {
         if (callbacks_.afterReplace)
             callbacks_.afterReplace();
-        engine_.verifiedPayload(destination_, stagedDigests_);
+        // Every file is read again: a digest kept from the staging cannot
+        // show that a file stayed the same once it was in place, where
+        // another program may have held it mapped for writing.
+        engine_.verifiedPayload(destination_);
     } catch (...) {
         undo(std::current_exception());
     }
@@ -53,6 +58,28 @@ InstallerResult InstallTransaction::commit()
     if (swapIsDurable_)
         removeLeftoverStaging();
     return result;
+}
+
+void InstallTransaction::checkMovedAsideIsReviewedCopy()
+{
+    // The last look at the destination and the rename are two steps: an
+    // item another program put there in between went aside instead of the
+    // copy the user reviewed. It goes back, and nothing is replaced.
+    std::exception_ptr refusal;
+    try {
+        if (engine_.objectIdentity(*backup_) == previousObject_->identity())
+            return;
+        refusal = std::make_exception_ptr(InstallerFailure(std::string(message::installedApplicationChanged)));
+    } catch (...) {
+        refusal = std::current_exception();
+    }
+    try {
+        manager_.moveItem(*backup_, destination_);
+    } catch (...) {
+        // Whatever it is, it is not ours to delete with the staging folder.
+        recoveryFailed(std::current_exception());
+    }
+    std::rethrow_exception(refusal);
 }
 
 std::optional<std::string> InstallTransaction::removeBackupOnceSwapIsDurable()

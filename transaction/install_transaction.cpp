@@ -3,12 +3,13 @@
 namespace quillmark::transaction {
 
 InstallTransaction::InstallTransaction(const InstallerEngine& engine, const InstalledIdentity& payload,
-    const InstallerLocation& location, const InstallCallbacks& callbacks)
+    const InstallerLocation& location, const InstallCallbacks& callbacks, const platform::KnownDigests* payloadDigests)
     : engine_(engine)
     , manager_(engine.manager())
     , payload_(payload)
     , location_(location)
     , callbacks_(callbacks)
+    , payloadDigests_(payloadDigests)
     , root_(location.root)
     , destination_(location.root.appendingDirectory("Quillmark.app").standardized())
     , lockFile_(location.root.appendingFile(".Quillmark.install.lock"))

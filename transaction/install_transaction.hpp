@@ -17,8 +17,9 @@ namespace quillmark::transaction {
 // only remaining previous copy) and the lock is released last.
 class InstallTransaction {
 public:
+    // `payloadDigests`, when given, are those of the payload's load.
     InstallTransaction(const InstallerEngine& engine, const InstalledIdentity& payload, const InstallerLocation& location,
-        const InstallCallbacks& callbacks);
+        const InstallCallbacks& callbacks, const platform::KnownDigests* payloadDigests);
     ~InstallTransaction();
     InstallTransaction(const InstallTransaction&) = delete;
     InstallTransaction& operator=(const InstallTransaction&) = delete;
@@ -43,6 +44,7 @@ private:
 
     // The swap and its way back (commit.cpp, rollback.cpp).
     InstallerResult commit();
+    void checkMovedAsideIsReviewedCopy();
     std::optional<std::string> removeBackupOnceSwapIsDurable();
     void removeLeftoverStaging() const noexcept;
     [[noreturn]] void undo(std::exception_ptr cause);
@@ -61,6 +63,7 @@ private:
     const InstalledIdentity& payload_;
     const InstallerLocation& location_;
     const InstallCallbacks& callbacks_;
+    const platform::KnownDigests* payloadDigests_;
 
     const platform::FileURL root_;
     const platform::FileURL destination_;
@@ -80,9 +83,9 @@ private:
     std::optional<platform::FileURL> backup_;
     std::optional<platform::HeldItem> stagedObject_;
     bool keepStaging_ = false;
-    // The digests of the staged files, made as each was copied or by the
-    // staged verification, for the verification of the copy once in place:
-    // a rename moves the files without changing them, so each is read once.
+    // The digests of the staged files, made on another core as each was
+    // copied, for the staged verification: each is read once while staging
+    // unless it may have changed since.
     platform::KnownDigests stagedDigests_;
     bool swapIsDurable_ = false;
 };

@@ -37,8 +37,16 @@ void InstallTransaction::checkLocationIsSafe() const
 
 void InstallTransaction::checkPayloadUnchanged() const
 {
-    auto verified = engine_.verifiedPayload(payload_.url);
-    if (!sameVersions(verified, payload_))
+    std::optional<InstalledIdentity> verified;
+    if (payloadDigests_) {
+        // A copy: the load's digests stay as they were, and the copy asks
+        // afresh whether each volume can still not be written.
+        platform::KnownDigests digests(*payloadDigests_);
+        verified = engine_.verifiedPayload(payload_.url, digests);
+    } else {
+        verified = engine_.verifiedPayload(payload_.url);
+    }
+    if (!sameVersions(*verified, payload_))
         refuse(message::payloadChanged);
 }
 

@@ -33,6 +33,10 @@ void InstallTransaction::stageVerifiedCopy()
         // core as soon as its copy is complete, while the copy goes on. The
         // verification that follows checks the whole tree and the seal as
         // always, and reads again only the files not reached or changed since.
+        // How finely the root's volume keeps times decides which of these
+        // digests can be trusted later; it is measured in the staging
+        // folder, which is on that volume and belongs to this installation.
+        stagedDigests_.measureVolumeOf(staging_->path());
         platform::DigestsAhead ahead(stagedDigests_);
         manager_.copyItem(*source_, *stagedCopy_, [&ahead](const std::string& path) { ahead.add(path); });
     }

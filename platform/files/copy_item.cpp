@@ -207,6 +207,9 @@ private:
         // Start writing the data to the disk now, without waiting, so that a
         // later sync of the copy finds most of it already there.
         ::sync_file_range(destination.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        // Closed before anyone hears of it: while the copy holds it open for
+        // writing, a reader cannot show that nobody changes it as it reads.
+        destination.reset();
         if (fileCopied_)
             fileCopied_(destinationPath);
     }

@@ -88,7 +88,8 @@ public:
     void copyItem(const FileURL& source, const FileURL& destination) const { copyItem(source, destination, {}); }
     // The same, calling `fileCopied` on the copying thread with the path in
     // the copy of each regular file as soon as that file is complete (its
-    // data, attributes, mode and times), while the copy goes on.
+    // data, attributes, mode and times) and the copy no longer holds it
+    // open, while the copy goes on.
     using CopiedFile = std::function<void(const std::string& path)>;
     virtual void copyItem(const FileURL& source, const FileURL& destination, const CopiedFile& fileCopied) const = 0;
     // Renames an item. Never replaces an existing target and never copies:

@@ -12,13 +12,20 @@
 namespace quillmark::platform {
 namespace {
 
+// The kernel's AT_HANDLE_FID, which the C library's headers may not name yet.
+#ifdef AT_HANDLE_FID
+constexpr int handleOnlyNames = AT_HANDLE_FID;
+#else
+constexpr int handleOnlyNames = 0x200;
+#endif
+
 // An object's identity is "{device}|{inode}", followed by what tells this
 // object from every later one that may get the same inode number. A bare
 // inode number is not enough: ext4 gives a freed number to the next item it
 // creates, at once.
 //
-// - Where the file system exports file handles (ext4, XFS, Btrfs, squashfs,
-//   and tmpfs), "|handle {mount} {type} {bytes}": the handle
+// - Where the file system gives file handles (ext4, XFS, Btrfs, squashfs,
+//   tmpfs, overlay volumes), "|handle {mount} {type} {bytes}": the handle
 //   from name_to_handle_at, with the mount it was read through. A handle
 //   carries the inode's generation, which changes whenever the inode is
 //   used again, so no later object ever has the same one.
@@ -33,6 +40,22 @@ namespace {
 //   kernel keeps (network and FUSE file systems whose server reuses the
 //   numbers of objects it no longer knows about are the exception: there
 //   only a handle helps).
+// A handle that only has to name the object, never to open it again, is what
+// overlay volumes give: theirs names the object in the layer beneath, which
+// stays the same when a change copies the object up, whereas its birth time
+// is that of the copy. Kernels older than 6.5 refuse the flag; they are
+// asked for an ordinary handle instead.
+bool readHandle(int descriptor, file_handle* handle, int& mount)
+{
+    const unsigned capacity = handle->handle_bytes;
+    if (::name_to_handle_at(descriptor, "", handle, &mount, AT_EMPTY_PATH | handleOnlyNames) == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+    handle->handle_bytes = capacity;
+    return ::name_to_handle_at(descriptor, "", handle, &mount, AT_EMPTY_PATH) == 0;
+}
+
 std::string identityOf(int descriptor, const struct stat& status)
 {
     std::string identity = std::to_string(status.st_dev) + "|" + std::to_string(status.st_ino);
@@ -42,7 +65,7 @@ std::string identityOf(int descriptor, const struct stat& status)
     auto* handle = reinterpret_cast<file_handle*>(storage);
     handle->handle_bytes = MAX_HANDLE_SZ;
     int mount = 0;
-    if (::name_to_handle_at(descriptor, "", handle, &mount, AT_EMPTY_PATH) == 0) {
+    if (readHandle(descriptor, handle, mount)) {
         identity += "|handle " + std::to_string(mount) + " " + std::to_string(handle->handle_type) + " ";
         const unsigned char* bytes = storage + offsetof(file_handle, f_handle);
         for (unsigned i = 0; i < handle->handle_bytes; ++i) {

@@ -3,10 +3,25 @@
 #include "platform/seal/open_file_hashing.hpp"
 #include "platform/unique_fd.hpp"
 
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace quillmark::platform {
+namespace {
+
+// Longer than any step a volume's clock is measured to have (2 s): a
+// change time further ahead than that comes from a clock set back, and its
+// digest would never be kept.
+constexpr std::chrono::milliseconds longestWait { 2'100 };
+
+std::chrono::nanoseconds until(const timespec& moment)
+{
+    auto now = KnownDigests::readBegins();
+    return std::chrono::seconds(moment.tv_sec - now.tv_sec) + std::chrono::nanoseconds(moment.tv_nsec - now.tv_nsec);
+}
+
+} // namespace
 
 DigestsAhead::DigestsAhead(KnownDigests& known)
     : known_(known)
@@ -40,6 +55,19 @@ void DigestsAhead::stop()
         thread_.join();
 }
 
+bool DigestsAhead::waitFor(const timespec& moment)
+{
+    std::unique_lock guard(lock_);
+    for (auto left = until(moment); left > std::chrono::nanoseconds::zero(); left = until(moment)) {
+        if (stopping_ || left > longestWait)
+            return false;
+        // The coarse clock advances in ticks of a few milliseconds; a
+        // little past the moment is soon enough.
+        wake_.wait_for(guard, left + std::chrono::milliseconds(1));
+    }
+    return !stopping_;
+}
+
 void DigestsAhead::run()
 {
     FileHasher hasher;
@@ -59,12 +87,18 @@ void DigestsAhead::run()
         struct stat status {};
         if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
             continue;
-        // The file was written a moment ago, often in the present tick of
-        // the clock that stamps files.
-        auto readBegan = KnownDigests::readBeginsAfter(status.st_ctim);
+        // The file was written a moment ago, in the present step of its
+        // volume's clock: a read may begin only once that step is over, or
+        // its digest could not be kept. The copy goes on meanwhile.
+        auto keptFrom = known_.keptFromReadsBeginning(status);
+        if (!keptFrom || !waitFor(*keptFrom))
+            continue;
+        auto readBegan = KnownDigests::readBegins();
+        if (::fstat(file.get(), &status) != 0 || !known_.mayKeepReadOf(file.get()))
+            continue;
         Sha256 digest {};
         if (hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest) == 0)
-            known_.remember(status, digest, readBegan);
+            known_.remember(file.get(), status, digest, readBegan);
     }
 }
 

@@ -32,6 +32,9 @@ public:
 
 private:
     void run();
+    // Waits until the clock that stamps files reaches `moment`; false when
+    // stopped first, or when the moment is too far off to wait for.
+    bool waitFor(const timespec& moment);
 
     KnownDigests& known_;
     std::mutex lock_;

@@ -1,6 +1,7 @@
 #include "tests/support/access_watch.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -9,7 +10,7 @@
 
 namespace quillmark::testing {
 
-AccessWatch::AccessWatch(const std::string& folder)
+AccessWatch::AccessWatch(const std::string& folder, Events events)
     : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
     if (fd_ < 0)
@@ -20,7 +21,8 @@ AccessWatch::AccessWatch(const std::string& folder)
             folders.push_back(entry.path().string());
     }
     for (const auto& path : folders) {
-        int watch = ::inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_ACCESS | IN_DONT_FOLLOW);
+        std::uint32_t mask = events == Events::readOnly ? IN_ACCESS : IN_OPEN | IN_ACCESS;
+        int watch = ::inotify_add_watch(fd_, path.c_str(), mask | IN_DONT_FOLLOW);
         if (watch < 0)
             throw std::runtime_error("Could not watch " + path + ": " + std::strerror(errno));
         folders_[watch] = path;

@@ -11,12 +11,14 @@ namespace quillmark::testing {
 // that nothing outside a bundle was touched through a link.
 class AccessWatch {
 public:
-    explicit AccessWatch(const std::string& folder);
+    enum class Events { openedOrRead, readOnly };
+
+    explicit AccessWatch(const std::string& folder, Events events = Events::openedOrRead);
     ~AccessWatch();
     AccessWatch(const AccessWatch&) = delete;
     AccessWatch& operator=(const AccessWatch&) = delete;
 
-    // Names opened or read so far (a folder's own name when the folder itself
+    // Names opened or read (or only read, with Events::readOnly) so far (a folder's own name when the folder itself
     // was opened); each call reports only what happened since the previous one.
     std::vector<std::string> accessed();
 

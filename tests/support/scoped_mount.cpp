@@ -41,7 +41,7 @@ std::string systemProgram(const std::string& name)
 } // namespace
 
 std::unique_ptr<ScopedMount> ScopedMount::freshExt4(
-    const std::string& path, const std::string& image, std::size_t bytes, std::string& whyNot)
+    const std::string& path, const std::string& image, std::size_t bytes, std::string& whyNot, int inodeBytes)
 {
     auto mkfs = systemProgram("mkfs.ext4");
     auto mountProgram = systemProgram("mount");
@@ -57,7 +57,13 @@ std::unique_ptr<ScopedMount> ScopedMount::freshExt4(
         return nullptr;
     }
     ::close(file);
-    auto made = runCommand({ mkfs, "-q", "-F", "-b", "4096", image });
+    std::vector<std::string> command { mkfs, "-q", "-F", "-b", "4096" };
+    if (inodeBytes != 0) {
+        command.push_back("-I");
+        command.push_back(std::to_string(inodeBytes));
+    }
+    command.push_back(image);
+    auto made = runCommand(command);
     if (made.exitStatus != 0) {
         whyNot = "mkfs.ext4 failed: " + made.errors;
         return nullptr;
@@ -79,6 +85,43 @@ std::unique_ptr<ScopedMount> ScopedMount::sizeLimitedTmpfs(const std::string& pa
     std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
     if (::mount("quillmark-test", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
         whyNot = reason("mounting a tmpfs at " + path);
+        return nullptr;
+    }
+    return std::unique_ptr<ScopedMount>(new ScopedMount(path));
+}
+
+std::unique_ptr<ScopedMount> ScopedMount::diskImage(
+    const std::string& path, const std::string& contents, const std::string& image, std::string& whyNot)
+{
+    auto mksquashfs = systemProgram("mksquashfs");
+    auto mountProgram = systemProgram("mount");
+    if (mksquashfs.empty() || mountProgram.empty()) {
+        whyNot = "mksquashfs or mount is not installed, so no disk image can be made";
+        return nullptr;
+    }
+    auto made = runCommand({ mksquashfs, contents, image, "-noappend", "-quiet", "-no-progress" });
+    if (made.exitStatus != 0) {
+        whyNot = "mksquashfs failed: " + made.errors;
+        return nullptr;
+    }
+    enterPrivateMountNamespace();
+    auto mounted = runCommand({ mountProgram, "-t", "squashfs", "-o", "loop,ro", image, path });
+    if (mounted.exitStatus != 0) {
+        whyNot = "mounting a squashfs image failed (mounting needs root or CAP_SYS_ADMIN): " + mounted.errors;
+        return nullptr;
+    }
+    return std::unique_ptr<ScopedMount>(new ScopedMount(path));
+}
+
+std::unique_ptr<ScopedMount> ScopedMount::overlay(const std::string& path, const std::string& lower,
+    const std::string& upper, const std::string& work, std::string& whyNot)
+{
+    enterPrivateMountNamespace();
+    // redirect_dir lets a folder that lies in the lower layer be renamed,
+    // as the installation renames the installed copy.
+    std::string options = "lowerdir=" + lower + ",upperdir=" + upper + ",workdir=" + work + ",redirect_dir=on";
+    if (::mount("quillmark-test", path.c_str(), "overlay", 0, options.c_str()) != 0) {
+        whyNot = reason("mounting an overlay at " + path);
         return nullptr;
     }
     return std::unique_ptr<ScopedMount>(new ScopedMount(path));

@@ -17,8 +17,19 @@ public:
     // A new ext4 file system of `bytes`, with a journal, at `path`, kept in
     // the image file `image` (a sparse file made here) through a loop device.
     // Null, with the reason in `whyNot`, when mkfs.ext4 or mounting is missing.
-    static std::unique_ptr<ScopedMount> freshExt4(
-        const std::string& path, const std::string& image, std::size_t bytes, std::string& whyNot);
+    // With `inodeBytes` 128, the inodes have no room for the fractions of a
+    // second: the volume keeps its files' times in whole seconds.
+    static std::unique_ptr<ScopedMount> freshExt4(const std::string& path, const std::string& image,
+        std::size_t bytes, std::string& whyNot, int inodeBytes = 0);
+    // An overlay volume at `path`: `lower` seen through it read-only, its
+    // changes kept in `upper` (`work` is the overlay's own folder; both
+    // empty, on one volume). Folders may be renamed on it.
+    static std::unique_ptr<ScopedMount> overlay(const std::string& path, const std::string& lower,
+        const std::string& upper, const std::string& work, std::string& whyNot);
+    // A squashfs image of the folder `contents`, written to `image` and
+    // mounted read-only at `path` through a loop device: a disk image.
+    static std::unique_ptr<ScopedMount> diskImage(
+        const std::string& path, const std::string& contents, const std::string& image, std::string& whyNot);
     // `path` mounted over itself, read-only.
     static std::unique_ptr<ScopedMount> readOnlyBind(const std::string& path, std::string& whyNot);
 

@@ -107,6 +107,18 @@ const CommitCase commitCases[] = {
         [](auto& t) { t.callbacks.beforeCommit = [] { throw InstallerFailure("The commit hook failed."); }; },
         Ending::failure, [](auto&) { return std::string("The commit hook failed."); }, AtDestination::previousCopy,
         Staging::removed },
+    // Between the last look at the destination and the rename that moves
+    // it aside, another program puts its own folder there: it goes back.
+    { "InstalledCopyReplacedRightBeforeTheFirstMove", true,
+        [](auto& t) {
+            t.files->before(FileOperation::moveItem, pathIs(t.destination.path()), [&t] {
+                fs::rename(t.destination.path(), t.folder.path("Elsewhere.app"));
+                t.makeForeignFolder(t.destination.path());
+            });
+        },
+        Ending::failure,
+        [](auto&) { return std::string("The installed application changed. Review the location and try again."); },
+        AtDestination::foreignFolder, Staging::removed },
     { "InstalledCopyCannotBeMovedAside", true,
         [](auto& t) { t.files->fail(FileOperation::moveItem, pathIs(t.destination.path()), EACCES); },
         Ending::failure, [](auto& t) { return injectedError(EACCES, t.destination.path()).description(); },
@@ -249,6 +261,13 @@ const CommitCase deleteAndRecreateCases[] = {
         [](auto& t) { t.callbacks.afterReplace = [&t] { replaceWithForeignFolder(t); }; }, Ending::failure,
         [](auto& t) { return newInstallRecoveryText(t, "The new destination was changed by another process."); },
         AtDestination::foreignFolder, Staging::keptEmpty },
+    { "InstalledCopyDeletedAndAFolderMadeInItsPlaceRightBeforeTheFirstMove", true,
+        [](auto& t) {
+            t.files->before(FileOperation::moveItem, pathIs(t.destination.path()), [&t] { replaceWithForeignFolder(t); });
+        },
+        Ending::failure,
+        [](auto&) { return std::string("The installed application changed. Review the location and try again."); },
+        AtDestination::foreignFolder, Staging::removed },
     { "InstalledCopyDeletedAndAFolderMadeInItsPlaceAtTheLastRunningCheck", true,
         [](auto& t) {
             t.onEnsureNotRunning = [&t](int call) {
@@ -260,6 +279,67 @@ const CommitCase deleteAndRecreateCases[] = {
         [](auto&) { return std::string("The installed application changed. Review the location and try again."); },
         AtDestination::foreignFolder, Staging::removed },
 };
+
+// A file of the new copy altered where its times cannot show it: while it
+// is staged (after the staged verification) or once it is in place, by
+// writing it and putting its times back, or through a shared writable
+// mapping that another program made before the file was first hashed. On
+// every kind of volume the copy in place is read in full and the previous
+// copy comes back.
+std::vector<CommitCase> alteredNewCopyCases()
+{
+    enum class When { stagedAfterItsVerification, inPlace };
+    enum class How { writtenKeepingSizeAndTimes, throughAMappingMadeBeforeTheHash };
+    std::vector<CommitCase> rows;
+    for (auto volume : { Volume::ext4, Volume::wholeSecondExt4, Volume::tmpfs }) {
+        for (auto when : { When::stagedAfterItsVerification, When::inPlace }) {
+            for (auto how : { How::writtenKeepingSizeAndTimes, How::throughAMappingMadeBeforeTheHash }) {
+                std::string name = std::string(when == When::inPlace ? "NewCopyAlteredInPlace" : "StagedCopyAlteredAfterItsVerification")
+                    + (how == How::writtenKeepingSizeAndTimes ? "KeepingItsSizeAndTimes" : "ThroughAMapping") + "On"
+                    + nameOf(volume);
+                auto arrange = [when, how](InstallFixture& t) {
+                    if (how == How::throughAMappingMadeBeforeTheHash) {
+                        t.files->before(FileOperation::fileCopied, pathEndsWith("/Contents/Resources/About.txt"),
+                            [&t] {
+                                t.mapping = std::make_unique<SharedWritableMapping>(
+                                    t.root.path() + "/" + t.stagingFolders().at(0)
+                                    + "/Quillmark.app/Contents/Resources/About.txt");
+                            });
+                    }
+                    auto alter = [&t, when, how] {
+                        auto copy = when == When::inPlace
+                            ? t.destination
+                            : platform::FileURL(t.root.path() + "/" + t.stagingFolders().at(0) + "/Quillmark.app", true);
+                        if (how == How::throughAMappingMadeBeforeTheHash)
+                            t.mapping->alterFirstByte();
+                        else
+                            t.alterKeepingSizeAndTimes(copy);
+                    };
+                    if (when == When::inPlace)
+                        t.callbacks.afterReplace = alter;
+                    else
+                        t.callbacks.beforeCommit = alter;
+                };
+                rows.push_back({ name, true, arrange, Ending::integrityFailure,
+                    [](auto&) {
+                        return std::string("The application failed its integrity check: The file "
+                                           "\u201CContents/Resources/About.txt\u201D was changed after the "
+                                           "application was sealed. Download a fresh installer.");
+                    },
+                    AtDestination::previousCopy, Staging::removed, volume });
+            }
+        }
+    }
+    return rows;
+}
+
+std::vector<CommitCase> allCommitCases()
+{
+    auto rows = withDeleteAndRecreateRows(commitCases, deleteAndRecreateCases);
+    for (auto& row : alteredNewCopyCases())
+        rows.push_back(std::move(row));
+    return rows;
+}
 
 class CommitTest : public InstallFixture, public ::testing::WithParamInterface<CommitCase> {
 protected:
@@ -300,6 +380,9 @@ void CommitTest::runOnce(const CommitCase& row)
         ASSERT_TRUE(error) << "the installation succeeded";
         EXPECT_THROW(std::rethrow_exception(error), InstallerFailure);
         EXPECT_TRUE(errorText().starts_with("The application failed its integrity check: ")) << errorText();
+        if (row.text) {
+            EXPECT_EQ(errorText(), row.text(*this));
+        }
         break;
     }
 
@@ -357,7 +440,7 @@ TEST_P(CommitTest, LeavesItsOutcomeOnDisk)
         GTEST_SKIP() << whyNot;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWayOut, CommitTest, ::testing::ValuesIn(withDeleteAndRecreateRows(commitCases, deleteAndRecreateCases)),
+INSTANTIATE_TEST_SUITE_P(EveryWayOut, CommitTest, ::testing::ValuesIn(allCommitCases()),
     [](const auto& info) { return info.param.name; });
 
 using InstallCallbackTest = InstallFixture;

@@ -187,6 +187,37 @@ TEST_F(InstallEnvironmentTest, FullVolumeFailsWithOutOfSpaceAndLeavesNothing)
     expectLockFileFree();
 }
 
+// On an overlay volume, a change inside the installed copy (here a file the
+// running application writes) copies its folders up from the layer beneath;
+// it is still the copy the user reviewed, and the update goes ahead.
+TEST_F(InstallEnvironmentTest, InstalledCopyCopiedUpOnAnOverlayIsStillTheReviewedOne)
+{
+    for (const char* name : { "lower", "upper", "work" })
+        makeFolder(folder.path(name));
+    writeBundle(folder.path("lower/Quillmark.app"), "230");
+    std::string whyNot;
+    rootVolume = ScopedMount::overlay(root.path(), folder.path("lower"), folder.path("upper"), folder.path("work"), whyNot);
+    if (!rootVolume)
+        GTEST_SKIP() << whyNot;
+    auto location = reviewedLocation();
+    ASSERT_TRUE(location.existing);
+    bool copiedUp = false;
+    onEnsureNotRunning = [this, &copiedUp](int call) {
+        if (call != 1)
+            return;
+        writeFile(destination.path() + "/Contents/Resources/Recent.txt", "the viewer's own note\n");
+        copiedUp = fs::is_directory(folder.path("upper/Quillmark.app/Contents/Resources"));
+    };
+
+    install(location);
+
+    EXPECT_TRUE(copiedUp) << "the installed copy's folders were not copied up";
+    ASSERT_TRUE(result) << errorText();
+    EXPECT_EQ(buildAt(destination.path()), "241");
+    EXPECT_NO_THROW(engine->verifiedPayload(destination));
+    EXPECT_TRUE(stagingFolders().empty());
+}
+
 TEST_F(InstallEnvironmentTest, ReadOnlyRootIsAPermissionError)
 {
     installPrevious();

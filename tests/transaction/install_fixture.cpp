@@ -34,6 +34,8 @@ const char* nameOf(Volume volume)
         return "OwnFolder";
     case Volume::ext4:
         return "Ext4";
+    case Volume::wholeSecondExt4:
+        return "WholeSecondExt4";
     case Volume::tmpfs:
         return "Tmpfs";
     }
@@ -67,10 +69,12 @@ bool InstallFixture::placeRootOn(Volume volume, std::string& whyNot)
     case Volume::ownFolder:
         return true;
     case Volume::ext4:
+    case Volume::wholeSecondExt4:
         // 64 MiB in blocks of 4 KiB is a single block group, so every new
         // item is given the lowest free inode number: a number freed a
         // moment ago is handed out again at once.
-        rootVolume = ScopedMount::freshExt4(root.path(), folder.path("root.ext4"), 64 << 20, whyNot);
+        rootVolume = ScopedMount::freshExt4(
+            root.path(), folder.path("root.ext4"), 64 << 20, whyNot, volume == Volume::wholeSecondExt4 ? 128 : 256);
         if (rootVolume)
             fs::remove(root.path() + "/lost+found");
         break;
@@ -94,6 +98,7 @@ void InstallFixture::startOver()
     callbacks.beforeCommit = nullptr;
     callbacks.afterReplace = nullptr;
     lockHolder.reset();
+    mapping.reset();
     previousIdentity.clear();
     foreignIdentity.clear();
     result.reset();
@@ -149,13 +154,17 @@ void InstallFixture::expectInodeReuseTried(Volume volume) const
     if (reuse.rounds == 0)
         return;
     EXPECT_EQ(reuse.deletedItemsNumber, 0) << "a new item took the number of an item the installation held";
-    if (volume == Volume::ext4) {
-        EXPECT_GT(reuse.numberFreedWithIt + reuse.deletedItemsNumber, 0)
-            << "ext4 never handed out a freed inode number, so these rounds proved nothing";
-    }
     std::cout << nameOf(volume) << ": " << reuse.rounds << " deletions and re-creations; the new item took a number "
               << "freed with the deleted one " << reuse.numberFreedWithIt << " times, the deleted item's own "
               << reuse.deletedItemsNumber << " times\n";
+    if (reuse.numberFreedWithIt + reuse.deletedItemsNumber > 0)
+        return;
+    if (volume == Volume::ext4 || volume == Volume::wholeSecondExt4) {
+        ADD_FAILURE() << "ext4 never handed out a freed inode number, so these rounds proved nothing";
+        return;
+    }
+    GTEST_SKIP() << nameOf(volume) << " never handed out a freed inode number in " << reuse.rounds
+                 << " rounds, so they could not show that a reused number is told apart";
 }
 
 platform::FileURL InstallFixture::writeBundle(const std::string& path, const std::string& build) const

@@ -4,6 +4,7 @@
 #include "tests/support/faulty_file_manager.hpp"
 #include "tests/support/lock_probe.hpp"
 #include "tests/support/scoped_mount.hpp"
+#include "tests/support/shared_mapping.hpp"
 #include "tests/support/temporary_folder.hpp"
 
 #include <exception>
@@ -17,8 +18,9 @@
 namespace quillmark::testing {
 
 // Where the installation root lies: in the test's temporary folder, or on a
-// volume of its own mounted there for the test.
-enum class Volume { ownFolder, ext4, tmpfs };
+// volume of its own mounted there for the test (ext4 keeping times to the
+// nanosecond, or, with inodes too small for more, in whole seconds).
+enum class Volume { ownFolder, ext4, wholeSecondExt4, tmpfs };
 
 const char* nameOf(Volume volume);
 
@@ -90,9 +92,11 @@ public:
     // Whether the folder of makeForeignFolder() is still at `path`, whole.
     bool foreignFolderIsAt(const std::string& path) const;
     // After the rounds of such a case: no new item ever took the number of
-    // the item deleted (the installation holds what it recorded), and on
-    // ext4 the new item took a number freed with it at least once, without
-    // which the case would prove nothing. Prints the counts.
+    // the item deleted (the installation holds what it recorded), and the
+    // new item took a number freed with it at least once, without which the
+    // case would prove nothing: a failure on ext4, which is made to hand
+    // freed numbers out at once, a skip with the reason on other volumes
+    // (tmpfs never hands one out again). Prints the counts.
     void expectInodeReuseTried(Volume volume) const;
 
     // The location as locations() reports it now: what the user reviewed.
@@ -135,6 +139,9 @@ public:
     std::unique_ptr<LockHoldingProcess> lockHolder;
     std::string previousIdentity;
     std::string foreignIdentity;
+
+    // Another program's shared writable mapping of a file, when a case makes one.
+    std::unique_ptr<SharedWritableMapping> mapping;
 
     std::optional<InstallerResult> result;
     std::exception_ptr error;

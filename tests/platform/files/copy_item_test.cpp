@@ -3,6 +3,7 @@
 #include "tests/support/temporary_folder.hpp"
 #include "tests/support/tree_snapshot.hpp"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -62,6 +63,29 @@ TEST_F(CopyItemTest, CopiesATreeItemByItem)
     ASSERT_EQ(copy.size(), before.size());
     for (const auto& [relative, item] : before)
         EXPECT_EQ(copy[relative], item) << "at \"" << relative << "\"";
+}
+
+// Whoever hears of a copied file may read it and show that nobody can
+// change it unseen meanwhile, which a read lease proves; the copy's own
+// descriptor for writing would deny the lease.
+TEST_F(CopyItemTest, TellsOfEachFileOnlyOnceItNoLongerHoldsItForWriting)
+{
+    writeOddTree(folder.path("Source.app"));
+    std::vector<std::string> told;
+    std::vector<std::string> stillHeld;
+
+    manager.copyItem(FileURL(folder.path("Source.app")), FileURL(folder.path("Copy.app")), [&](const std::string& path) {
+        told.push_back(path);
+        UniqueFd reading(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!reading || ::fcntl(reading.get(), F_SETLEASE, F_RDLCK) != 0)
+            stillHeld.push_back(path);
+        else
+            ::fcntl(reading.get(), F_SETLEASE, F_UNLCK);
+    });
+
+    EXPECT_EQ(told.size(), 5u);
+    EXPECT_TRUE(stillHeld.empty()) << stillHeld.size() << " files were still open for writing, the first "
+                                   << (stillHeld.empty() ? "" : stillHeld.front());
 }
 
 TEST_F(CopyItemTest, CopiesToAnotherVolumeThroughPlainReads)

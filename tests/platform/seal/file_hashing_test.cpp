@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -74,6 +77,49 @@ struct stat statusOf(const std::string& path)
     return status;
 }
 
+// The digest `known` gives out for the file now at `path`.
+std::optional<Sha256> knownDigestOf(const KnownDigests& known, const std::string& path)
+{
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0) {
+        ADD_FAILURE() << "no file at " << path;
+        return std::nullopt;
+    }
+    return known.find(file.get(), status);
+}
+
+// Records `digest` for the file at `path` as read from `readBegan`.
+void rememberDigestOf(KnownDigests& known, const std::string& path, const Sha256& digest, const timespec& readBegan)
+{
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0) {
+        ADD_FAILURE() << "no file at " << path;
+        return;
+    }
+    known.remember(file.get(), status, digest, readBegan);
+}
+
+bool reached(const timespec& moment)
+{
+    auto now = KnownDigests::readBegins();
+    return now.tv_sec > moment.tv_sec || (now.tv_sec == moment.tv_sec && now.tv_nsec >= moment.tv_nsec);
+}
+
+// Until a read that begins now may keep the digest of the file (polled
+// with a generous deadline: the machine may be busy).
+void waitUntilKept(const KnownDigests& known, const struct stat& status)
+{
+    auto from = known.keptFromReadsBeginning(status);
+    ASSERT_TRUE(from) << "the volume was not measured";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!reached(*from)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the file clock did not advance";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 // Whatever another program does to a file after its digest was made, the
 // digest is not given out for it again.
 struct ChangeCase {
@@ -88,17 +134,16 @@ TEST_P(KnownDigestsTest, ADigestIsGivenOutOnlyForTheUnchangedFile)
     testing::TemporaryFolder folder;
     const auto path = folder.path("file");
     testing::writeFile(path, "sealed contents");
-    // The file was last changed a tick or more before the read began.
-    ::usleep(30'000);
-    auto readBegan = KnownDigests::readBegins();
-    auto read = statusOf(path);
     KnownDigests known;
-    known.remember(read, sha256Of("sealed contents"), readBegan);
-    ASSERT_EQ(known.find(statusOf(path)), sha256Of("sealed contents"));
+    known.measureVolumeOf(folder.path());
+    waitUntilKept(known, statusOf(path));
+    auto readBegan = KnownDigests::readBegins();
+    rememberDigestOf(known, path, sha256Of("sealed contents"), readBegan);
+    ASSERT_EQ(knownDigestOf(known, path), sha256Of("sealed contents"));
 
     GetParam().change(path);
 
-    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+    EXPECT_EQ(knownDigestOf(known, path), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, KnownDigestsTest,
@@ -128,9 +173,28 @@ TEST(KnownDigestsTest, ADigestReadInTheTickOfTheLastChangeIsNotKept)
     auto status = statusOf(path);
 
     KnownDigests known;
-    known.remember(status, sha256Of("sealed contents"), status.st_ctim);
+    known.measureVolumeOf(folder.path());
+    rememberDigestOf(known, path, sha256Of("sealed contents"), status.st_ctim);
 
-    EXPECT_EQ(known.find(statusOf(path)), std::nullopt);
+    EXPECT_EQ(knownDigestOf(known, path), std::nullopt);
+}
+
+// Without the step of the volume's clock, nothing shows that a change made
+// during the read would have moved the change time.
+TEST(KnownDigestsTest, NoDigestIsKeptForAVolumeNotMeasured)
+{
+    testing::TemporaryFolder folder;
+    const auto path = folder.path("file");
+    testing::writeFile(path, "sealed contents");
+    KnownDigests known;
+    EXPECT_EQ(known.keptFromReadsBeginning(statusOf(path)), std::nullopt);
+
+    auto status = statusOf(path);
+    timespec muchLater = status.st_ctim;
+    muchLater.tv_sec += 60;
+    rememberDigestOf(known, path, sha256Of("sealed contents"), muchLater);
+
+    EXPECT_EQ(knownDigestOf(known, path), std::nullopt);
 }
 
 } // namespace
