@@ -3,6 +3,7 @@
 // the payload there through the real engine.
 //
 //   install_process PAYLOAD ROOT [--kill-before N | --kill-after N] [--start-when-exists PATH]
+//   install_process PAYLOAD ROOT --kept list|restore|remove
 //
 // Every file operation of the installation is counted; with --kill-before N
 // the process sends itself SIGKILL just before the N-th, with --kill-after N
@@ -11,6 +12,12 @@
 // released at the same moment. It prints "outcome: installed" or
 // "outcome: " and the message of the error, then "operations: " and the
 // count, and exits with 0 when it installed and 1 when it did not.
+//
+// With --kept it installs nothing: it prints, for each previous copy that an
+// interrupted installation kept in the root, "kept: " followed by its build
+// and "empty" or "installed" for what the destination holds, and with
+// restore or remove then does that to each, printing "outcome: done" or
+// "outcome: " and the message of the error.
 
 #include "engine/installer_engine.hpp"
 #include "tests/support/faulty_file_manager.hpp"
@@ -46,6 +53,26 @@ int usage()
     return 2;
 }
 
+int actOnKeptCopies(const quillmark::InstallerEngine& engine, const std::string& action)
+{
+    if (action != "list" && action != "restore" && action != "remove")
+        return usage();
+    std::string outcome = "done";
+    try {
+        for (const auto& kept : engine.keptCopies()) {
+            std::cout << "kept: " << kept.previous.build << " " << (kept.destinationEmpty ? "empty" : "installed") << "\n";
+            if (action == "restore")
+                engine.restoreKeptCopy(kept);
+            else if (action == "remove")
+                engine.removeKeptCopy(kept);
+        }
+    } catch (const std::exception& error) {
+        outcome = error.what();
+    }
+    std::cout << "outcome: " << outcome << std::endl;
+    return outcome == "done" ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -57,6 +84,7 @@ int main(int argc, char** argv)
     int killBefore = 0;
     int killAfter = 0;
     std::string startSignal;
+    std::string keptAction;
     for (int i = 3; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--kill-before")
@@ -65,12 +93,16 @@ int main(int argc, char** argv)
             killAfter = std::atoi(argv[i + 1]);
         else if (option == "--start-when-exists")
             startSignal = argv[i + 1];
+        else if (option == "--kept")
+            keptAction = argv[i + 1];
         else
             return usage();
     }
 
     auto files = std::make_shared<quillmark::testing::FaultyFileManager>();
     quillmark::InstallerEngine engine({ quillmark::platform::FileURL(rootPath, true) }, files);
+    if (!keptAction.empty())
+        return actOnKeptCopies(engine, keptAction);
     std::string outcome = "installed";
     int operations = 0;
     bool counting = false;
