@@ -17,6 +17,9 @@ public:
     virtual std::vector<InstallerLocation> locations() const = 0;
     virtual InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
         const InstallCallbacks& callbacks) const = 0;
+    virtual std::vector<KeptCopy> keptCopies() const = 0;
+    virtual void restoreKeptCopy(const KeptCopy& kept) const = 0;
+    virtual void removeKeptCopy(const KeptCopy& kept) const = 0;
 };
 
 // The controller's view of a real engine.
