@@ -317,6 +317,50 @@ TEST_P(CrashSafetyTest, EverySystemCallThatChangesTheDiskIsAKillPoint)
     std::cout << "\n";
 }
 
+// The record of a killed installation ends at the last step it took, with
+// no outcome; the next installation's lines follow under a tag of their own.
+TEST(InstallationRecordAfterAKillTest, EndsAtTheLastStepTakenAndTheNextOneFollows)
+{
+    testing::TemporaryFolder folder;
+    const auto payload = folder.path("Volume/Quillmark.app");
+    writeSealedViewer(payload, "241");
+    const auto root = folder.path("Applications");
+    testing::makeFolder(root);
+    writeSealedViewer(root + "/Quillmark.app", "230");
+    const auto record = folder.path("state/installations.log");
+    writeSealedViewer(folder.path("Counted/Quillmark.app"), "230");
+    auto counted = runInstaller(payload, folder.path("Counted"), {});
+    ASSERT_EQ(counted.outcome, "installed");
+
+    // Near the end: the copies have moved, the previous one is being removed.
+    auto killed = runInstaller(payload, root, { "--kill-before", std::to_string(counted.operations - 2), "--record", record });
+    ASSERT_TRUE(killed.killed);
+    auto again = runInstaller(payload, root, { "--record", record });
+    ASSERT_EQ(again.outcome, "installed");
+
+    std::vector<std::vector<std::string>> installations;
+    std::string lastTag;
+    std::istringstream lines(testing::readFile(record));
+    for (std::string line; std::getline(lines, line);) {
+        // "date time UTC  TAG  +s.sss s  step"
+        ASSERT_GT(line.size(), 40u) << line;
+        auto tag = line.substr(line.find("UTC  ") + 5, 8);
+        if (tag != lastTag)
+            installations.emplace_back();
+        lastTag = tag;
+        installations.back().push_back(line.substr(line.find(" s  ") + 4));
+    }
+    ASSERT_EQ(installations.size(), 2u);
+    const auto& cut = installations[0];
+    EXPECT_TRUE(cut.front().starts_with("installation of Quillmark 2.4.0 (build 241)")) << cut.front();
+    EXPECT_TRUE(std::any_of(cut.begin(), cut.end(), [](const auto& step) { return step.starts_with("new copy moved to "); }));
+    for (const auto& step : cut) {
+        EXPECT_FALSE(step.starts_with("succeeded") || step.starts_with("failed")) << step;
+    }
+    EXPECT_TRUE(installations[1].back().starts_with("succeeded: Quillmark 2.4.0 (build 241) at " + root + "/Quillmark.app"))
+        << installations[1].back();
+}
+
 INSTANTIATE_TEST_SUITE_P(BothKinds, CrashSafetyTest, ::testing::Values(true, false),
     [](const auto& info) { return info.param ? std::string("Update") : std::string("NewInstallation"); });
 
