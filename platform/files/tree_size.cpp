@@ -1,83 +1,66 @@
 #include "platform/files/tree_size.hpp"
 
 #include "platform/error.hpp"
-#include "platform/unique_fd.hpp"
 
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
+#include <ftw.h>
 #include <string>
 #include <sys/stat.h>
 
 namespace quillmark::platform {
 namespace {
 
+// nftw passes nothing of the caller's to its callback; the walk is
+// synchronous, so the sum lives on the walking thread.
+struct Walk {
+    std::uint64_t blockSize = 1;
+    std::uint64_t total = 0;
+    int error = 0;
+    std::string failedPath;
+};
+thread_local Walk* current = nullptr;
+
 std::uint64_t roundedUp(std::uint64_t size, std::uint64_t blockSize)
 {
     return (size + blockSize - 1) / blockSize * blockSize;
 }
 
-// Walks by descriptor, relative to each folder, so a link met on the way is
-// measured as a link and never entered.
-std::uint64_t folderSize(int folder, const std::string& path, std::uint64_t blockSize)
+int count(const char* path, const struct stat* status, int type, FTW*)
 {
-    int listingFd = ::dup(folder);
-    if (listingFd < 0)
-        throw fileError(errno, FileAccess::reading, "read the folder", path);
-    DIR* listing = ::fdopendir(listingFd);
-    if (listing == nullptr) {
-        int error = errno;
-        ::close(listingFd);
-        throw fileError(error, FileAccess::reading, "read the folder", path);
+    auto& walk = *current;
+    switch (type) {
+    case FTW_DNR:
+    case FTW_NS:
+        walk.error = errno != 0 ? errno : EACCES;
+        walk.failedPath = path;
+        return 1;
+    case FTW_F:
+        walk.total += S_ISREG(status->st_mode) ? roundedUp(static_cast<std::uint64_t>(status->st_size), walk.blockSize)
+                                               : walk.blockSize;
+        return 0;
+    default:
+        // Folders and links: a block each.
+        walk.total += walk.blockSize;
+        return 0;
     }
-    std::uint64_t total = blockSize;
-    try {
-        errno = 0;
-        while (const dirent* entry = ::readdir(listing)) {
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            std::string itemPath = path + "/" + name;
-            struct stat status {};
-            if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-                throw fileError(errno, FileAccess::reading, "read the attributes of", itemPath);
-            if (S_ISDIR(status.st_mode)) {
-                UniqueFd child(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-                if (!child)
-                    throw fileError(errno, FileAccess::reading, "open the folder", itemPath);
-                total += folderSize(child.get(), itemPath, blockSize);
-            } else if (S_ISREG(status.st_mode)) {
-                total += roundedUp(static_cast<std::uint64_t>(status.st_size), blockSize);
-            } else {
-                total += blockSize;
-            }
-            errno = 0;
-        }
-        if (errno != 0)
-            throw fileError(errno, FileAccess::reading, "read the folder", path);
-    } catch (...) {
-        ::closedir(listing);
-        throw;
-    }
-    ::closedir(listing);
-    return total;
 }
 
 } // namespace
 
 std::uint64_t treeSize(const FileURL& url, std::uint64_t blockSize)
 {
-    if (blockSize == 0)
-        blockSize = 1;
-    struct stat status {};
-    if (::lstat(url.path().c_str(), &status) != 0)
-        throw fileError(errno, FileAccess::reading, "read the attributes of", url.path());
-    if (!S_ISDIR(status.st_mode))
-        return S_ISREG(status.st_mode) ? roundedUp(static_cast<std::uint64_t>(status.st_size), blockSize) : blockSize;
-    UniqueFd folder(::open(url.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder)
-        throw fileError(errno, FileAccess::reading, "open the folder", url.path());
-    return folderSize(folder.get(), url.path(), blockSize);
+    Walk walk;
+    walk.blockSize = blockSize == 0 ? 1 : blockSize;
+    current = &walk;
+    // FTW_PHYS: links are counted, never followed. A few descriptors at
+    // most, however deep the tree: nftw closes and reopens folders beyond that.
+    int result = ::nftw(url.path().c_str(), count, 16, FTW_PHYS);
+    current = nullptr;
+    if (result < 0)
+        throw fileError(errno, FileAccess::reading, "measure", url.path());
+    if (walk.error != 0)
+        throw fileError(walk.error, FileAccess::reading, "measure", walk.failedPath);
+    return walk.total;
 }
 
 } // namespace quillmark::platform
