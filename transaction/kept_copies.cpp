@@ -48,6 +48,16 @@ std::optional<platform::LockFile> tryLock(const platform::FileURL& root)
     }
 }
 
+// Only a staging folder directly inside one of the engine's roots is ever
+// changed, whatever the caller hands in.
+void checkKeptCopyPlace(const InstallerEngine& engine, const KeptCopy& kept)
+{
+    const auto& roots = engine.roots();
+    if (std::find(roots.begin(), roots.end(), kept.root) == roots.end() || engine.isLink(kept.root)
+        || kept.staging.deletingLastComponent().path() != kept.root.path())
+        throw InstallerFailure(std::string(transaction::message::unsafeLocation));
+}
+
 platform::LockFile lockForChange(const platform::FileURL& root)
 {
     auto lock = platform::LockFile::open(lockFileIn(root));
@@ -92,9 +102,7 @@ std::vector<KeptCopy> InstallerEngine::keptCopies() const
 void InstallerEngine::restoreKeptCopy(const KeptCopy& kept) const
 {
     const auto& root = kept.root;
-    if (std::find(roots_.begin(), roots_.end(), root) == roots_.end() || isLink(root)
-        || kept.staging.deletingLastComponent().path() != root.path())
-        throw InstallerFailure(std::string(transaction::message::unsafeLocation));
+    checkKeptCopyPlace(*this, kept);
 
     auto lock = lockForChange(root);
     auto copy = kept.staging.appendingDirectory(previousCopyName);
@@ -128,9 +136,7 @@ void InstallerEngine::restoreKeptCopy(const KeptCopy& kept) const
 void InstallerEngine::removeKeptCopy(const KeptCopy& kept) const
 {
     const auto& root = kept.root;
-    if (std::find(roots_.begin(), roots_.end(), root) == roots_.end() || isLink(root)
-        || kept.staging.deletingLastComponent().path() != root.path())
-        throw InstallerFailure(std::string(transaction::message::unsafeLocation));
+    checkKeptCopyPlace(*this, kept);
 
     auto lock = lockForChange(root);
     if (!isStagingFolder(*manager_, kept.staging))

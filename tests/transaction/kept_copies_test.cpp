@@ -170,6 +170,21 @@ TEST_F(KeptCopiesTest, ACopyChangedSinceItWasFoundIsNotPutBack)
     EXPECT_FALSE(fs::exists(destination.path()));
 }
 
+// Whatever the caller hands in, only a staging folder directly inside one
+// of the engine's roots is ever changed.
+TEST_F(KeptCopiesTest, AFolderOutsideTheRootsIsNeverTouched)
+{
+    killedUpdate(KilledAt::afterTheSecondMove);
+    auto kept = engine->keptCopies().at(0);
+    makeForeignFolder(folder.path("Elsewhere/.Quillmark-install-0F8E2A4C-1B3D-4E5F-8A9B-0C1D2E3F4A5B"));
+    kept.staging = platform::FileURL(folder.path("Elsewhere/.Quillmark-install-0F8E2A4C-1B3D-4E5F-8A9B-0C1D2E3F4A5B"), true);
+
+    EXPECT_EQ(errorOf([&] { engine->removeKeptCopy(kept); }), transaction::message::unsafeLocation);
+    kept.root = platform::FileURL(folder.path("Elsewhere"), true);
+    EXPECT_EQ(errorOf([&] { engine->removeKeptCopy(kept); }), transaction::message::unsafeLocation);
+    EXPECT_TRUE(foreignFolderIsAt(kept.staging.path()));
+}
+
 TEST_F(KeptCopiesTest, RemovingItTakesTheStagingFolderAndNothingElse)
 {
     killedUpdate(KilledAt::afterTheSecondMove);
