@@ -10,6 +10,8 @@
 #include "platform/files/file_manager.hpp"
 #include "platform/qt/qt_application.hpp"
 #include "platform/desktop/desktop_registration.hpp"
+#include "platform/desktop/login_manager_inhibitor.hpp"
+#include "platform/files/append_only_file.hpp"
 #include "platform/desktop/system_workspace.hpp"
 #include "platform/files/volume_information.hpp"
 
@@ -21,6 +23,22 @@
 #include <memory>
 
 namespace {
+
+// The record of installations stays small enough to attach to a message.
+constexpr std::uint64_t recordLimit = 1024 * 1024;
+
+// Without a home folder to keep it in, installations go unrecorded.
+std::shared_ptr<const quillmark::platform::AppendOnlyFile> installationRecord()
+{
+    try {
+        auto file = quillmark::platform::userStateFolder()
+                        .appendingDirectory("quillmark-installer")
+                        .appendingFile("installations.log");
+        return std::make_shared<quillmark::platform::AppendOnlyFile>(file, recordLimit);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
 
 // Whether the session has a display the window can appear on.
 bool hasDisplay()
@@ -71,7 +89,12 @@ int main(int /*argc*/, char** argv)
             .makeEngine =
                 [] {
                     auto manager = platform::systemFileManager();
-                    return engineBackend(std::make_shared<InstallerEngine>(installationRoots(*manager), manager));
+                    InstallServices services {
+                        .record = installationRecord(),
+                        .inhibitor = std::make_shared<platform::LoginManagerInhibitor>(),
+                    };
+                    return engineBackend(
+                        std::make_shared<InstallerEngine>(installationRoots(*manager), manager, std::move(services)));
                 },
             .volumeIsReadOnly = [](const platform::FileURL& url) { return platform::volumeIsReadOnly(url); },
             .registerInstalled = [](const platform::FileURL& application) { platform::registerWithDesktop(application); },

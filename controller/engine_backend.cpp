@@ -33,6 +33,9 @@ public:
     {
         return engine_->install(payload, location, callbacks, payloadDigests);
     }
+    std::vector<KeptCopy> keptCopies() const override { return engine_->keptCopies(); }
+    void restoreKeptCopy(const KeptCopy& kept) const override { engine_->restoreKeptCopy(kept); }
+    void removeKeptCopy(const KeptCopy& kept) const override { engine_->removeKeptCopy(kept); }
 
 private:
     std::shared_ptr<const InstallerEngine> engine_;

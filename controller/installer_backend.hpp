@@ -32,6 +32,9 @@ public:
         (void)payloadDigests;
         return install(payload, location, callbacks);
     }
+    virtual std::vector<KeptCopy> keptCopies() const = 0;
+    virtual void restoreKeptCopy(const KeptCopy& kept) const = 0;
+    virtual void removeKeptCopy(const KeptCopy& kept) const = 0;
 };
 
 // The controller's view of a real engine.

@@ -28,17 +28,28 @@ void QuillmarkInstaller::loadPayload(const platform::FileURL& bundle)
         try {
             auto digests = std::make_shared<platform::KnownDigests>();
             auto identity = validateSource(bundle, *digests);
-            environment_.queues.runOnMain([this, identity, digests = std::shared_ptr<const platform::KnownDigests>(digests)] {
+            // Within the same work, so that no installation the person
+            // starts can meet this look at the roots' locks.
+            auto kept = lookForKeptCopies();
+            environment_.queues.runOnMain([this, identity, digests = std::shared_ptr<const platform::KnownDigests>(digests),
+                                              kept = std::move(kept)]() mutable {
                 payloadDigests_ = digests;
                 payloadVerified(identity);
+                keptCopiesFound(std::move(kept));
             });
             return;
         } catch (...) {
             failure = std::current_exception();
         }
+        // A copy kept by an interrupted installation may be all the person
+        // has left, whatever became of this payload.
+        auto kept = lookForKeptCopies();
         // Handed over after the handler and by move: the main thread then
         // holds the only reference and frees the error where it reads it.
-        environment_.queues.runOnMain([this, error = std::move(failure)] { payloadRefused(error); });
+        environment_.queues.runOnMain([this, error = std::move(failure), kept = std::move(kept)]() mutable {
+            payloadRefused(error);
+            keptCopiesFound(std::move(kept));
+        });
     });
 }
 

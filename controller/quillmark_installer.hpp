@@ -78,6 +78,10 @@ public:
 
     const InstallerBackend& engine() const;
 
+    // Previous copies that interrupted installations kept, still to be
+    // offered to the person, the one on offer first.
+    const std::vector<KeptCopy>& keptCopies() const { return keptCopies_; }
+
     platform::Label& titleLabel() { return *titleLabel_; }
     platform::Label& descriptionLabel() { return *descriptionLabel_; }
     platform::Label& statusLabel() { return *statusLabel_; }
@@ -107,6 +111,13 @@ private:
     void installSucceeded(const InstallerResult& result);
     void installFailed(std::exception_ptr error, const InstallerLocation& location);
     void offerUserFolder(const InstallerLocation& failed);
+    // Background work: the kept copies in the roots; none when they cannot be looked for.
+    std::vector<KeptCopy> lookForKeptCopies() const;
+    void keptCopiesFound(std::vector<KeptCopy> kept);
+    void offerNextKeptCopy();
+    enum class KeptCopyChoice { putBack, remove };
+    void actOnKeptCopy(const KeptCopy& kept, KeptCopyChoice choice);
+    void keptCopyHandled(const KeptCopy& kept, KeptCopyChoice choice, std::exception_ptr error);
     std::optional<InstallerLocation> selectedLocation() const;
 
     InstallerEnvironment environment_;
@@ -131,6 +142,7 @@ private:
     std::shared_ptr<const platform::KnownDigests> payloadDigests_;
     std::vector<InstallerLocation> choices_;
     std::optional<InstallerResult> result_;
+    std::vector<KeptCopy> keptCopies_;
     bool busy_ = false;
     bool committing_ = false;
     bool waiting_ = false;

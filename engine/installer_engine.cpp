@@ -18,8 +18,15 @@ InstallerEngine::InstallerEngine(std::vector<platform::FileURL> roots)
 }
 
 InstallerEngine::InstallerEngine(std::vector<platform::FileURL> roots, std::shared_ptr<const platform::FileManager> manager)
+    : InstallerEngine(std::move(roots), std::move(manager), {})
+{
+}
+
+InstallerEngine::InstallerEngine(
+    std::vector<platform::FileURL> roots, std::shared_ptr<const platform::FileManager> manager, InstallServices services)
     : roots_(standardizedRoots(std::move(roots)))
     , manager_(std::move(manager))
+    , services_(std::move(services))
 {
 }
 

@@ -13,7 +13,9 @@
 #include <vector>
 
 namespace quillmark::platform {
+class AppendOnlyFile;
 class KnownDigests;
+class ShutdownInhibitor;
 }
 
 namespace quillmark {
@@ -30,6 +32,15 @@ struct InstallCallbacks {
     std::function<void()> afterReplace;
 };
 
+// What an installation uses beyond the file system. Either may be left out:
+// then nothing is recorded, or nothing holds off a shutdown.
+struct InstallServices {
+    // Where each installation's steps and outcome are appended.
+    std::shared_ptr<const platform::AppendOnlyFile> record;
+    // Holds off shutdown and suspend while the installed copy is replaced.
+    std::shared_ptr<const platform::ShutdownInhibitor> inhibitor;
+};
+
 // The file-system side of the installer: the installation roots and every
 // look at, and change to, the bundles in them. Holds no mutable state, so one
 // engine may serve several threads.
@@ -37,9 +48,12 @@ class InstallerEngine {
 public:
     explicit InstallerEngine(std::vector<platform::FileURL> roots);
     InstallerEngine(std::vector<platform::FileURL> roots, std::shared_ptr<const platform::FileManager> manager);
+    InstallerEngine(std::vector<platform::FileURL> roots, std::shared_ptr<const platform::FileManager> manager,
+        InstallServices services);
 
     const std::vector<platform::FileURL>& roots() const { return roots_; }
     const platform::FileManager& manager() const { return *manager_; }
+    const InstallServices& services() const { return services_; }
 
     // Version ordering.
     static ComparisonResult compare(std::string_view a, std::string_view b);
@@ -63,6 +77,16 @@ public:
     std::vector<InstallerLocation> locations() const;
     static bool permissionError(const std::exception& error);
 
+    // Previous copies that interrupted installations kept in the roots, found
+    // under each root's lock; a root whose lock another installer holds is
+    // passed over, so that installer is never disturbed.
+    std::vector<KeptCopy> keptCopies() const;
+    // Moves a kept copy back to its root's empty destination, with the
+    // checks of a commit, and removes what else its staging folder holds.
+    void restoreKeptCopy(const KeptCopy& kept) const;
+    // Removes a kept copy with its staging folder, while a copy is installed in its root.
+    void removeKeptCopy(const KeptCopy& kept) const;
+
     // Replaces the application in one root as a single locked transaction.
     InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
         const InstallCallbacks& callbacks) const;
@@ -77,6 +101,7 @@ private:
 
     std::vector<platform::FileURL> roots_;
     std::shared_ptr<const platform::FileManager> manager_;
+    InstallServices services_;
 };
 
 } // namespace quillmark

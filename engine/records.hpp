@@ -32,6 +32,18 @@ struct InstallerResult {
     std::optional<std::string> warning;
 };
 
+// A whole previous copy (it passes the seal check) that an interrupted
+// installation left in a staging folder of one root.
+struct KeptCopy {
+    platform::FileURL root;
+    // The staging folder that holds it, with whatever else was left there.
+    platform::FileURL staging;
+    // The copy itself: `url` lies inside `staging`.
+    InstalledIdentity previous;
+    // Nothing is installed in the root now, so the copy can go back.
+    bool destinationEmpty = false;
+};
+
 // What installing the payload over one location means.
 enum class InstallOperation { newInstall, update, reinstall, olderVersion };
 

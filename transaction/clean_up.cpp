@@ -1,6 +1,6 @@
 #include "transaction/install_transaction.hpp"
 
-#include "platform/regular_expression.hpp"
+#include "transaction/staging_folders.hpp"
 
 namespace quillmark::transaction {
 
@@ -10,20 +10,18 @@ void InstallTransaction::removeLeftoverStaging() const noexcept
     // removes them, and each is as big as the application. Holding the lock
     // proves that no installer still at work owns one, since an installer
     // makes its staging folder only under the lock and removes it before it
-    // lets go. This runs only after a successful installation, so a leftover
-    // that holds the only previous copy (an installer killed between its two
-    // renames) goes only once a complete, verified copy is at the
-    // destination. Only folders whose names are exactly those of staging
+    // lets go. A leftover that holds a whole previous copy stays: the person
+    // may have been told where it is, and only they decide whether it goes
+    // back or goes away. One whose copy was half removed when its installer
+    // was killed holds nothing anyone could use. Only folders whose names are exactly those of staging
     // folders are taken; the removal opens nothing through a link.
-    static const platform::RegularExpression stagingName(
-        R"(^\.Quillmark-install-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$)");
     try {
         for (const auto& name : manager_.contentsOfDirectory(root_)) {
-            if (name == staging_->lastComponent() || !stagingName.matches(name))
+            if (name == staging_->lastComponent())
                 continue;
             auto leftover = root_.appendingDirectory(name);
             try {
-                if (manager_.attributesOfItem(leftover).type == platform::FileType::directory)
+                if (isStagingFolder(manager_, leftover) && !wholePreviousCopy(engine_, leftover))
                     manager_.removeItem(leftover);
             } catch (...) {
                 // Left for the next installation; the user's result stands.
@@ -47,6 +45,8 @@ void InstallTransaction::cleanUp() noexcept
         }
     }
     staging_.reset();
+    // Whatever way out this is, the computer may shut down again.
+    allowShutdown();
     if (lock_)
         lock_->release();
     lock_.reset();

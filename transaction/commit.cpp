@@ -25,16 +25,19 @@ InstallerResult InstallTransaction::commit()
     // goes aside is the very copy recorded under the lock.
     checkDestinationUnchanged();
 
+    holdOffShutdown();
     // Rename within one volume: the installed copy goes whole into the
     // staging folder, and is never deleted before its successor is verified.
     if (hadPrevious_) {
         manager_.moveItem(destination_, *backup_);
         checkMovedAsideIsReviewedCopy();
+        record_.step("previous copy moved to " + backup_->path());
     }
 
     // The destination is empty only between these two renames.
     try {
         manager_.moveItem(*stagedCopy_, destination_);
+        record_.step("new copy moved to " + destination_.path());
     } catch (...) {
         if (hadPrevious_)
             restore(std::current_exception());
@@ -48,6 +51,7 @@ InstallerResult InstallTransaction::commit()
         // show that a file stayed the same once it was in place, where
         // another program may have held it mapped for writing.
         engine_.verifiedPayload(destination_);
+        record_.step("copy in place verified");
     } catch (...) {
         undo(std::current_exception());
     }
@@ -91,6 +95,7 @@ std::optional<std::string> InstallTransaction::removeBackupOnceSwapIsDurable()
         manager_.synchronize(root_, platform::SyncScope::item);
         manager_.synchronize(*staging_, platform::SyncScope::item);
         swapIsDurable_ = true;
+        allowShutdown();
     } catch (const std::exception&) {
         // Without that certainty the backup must stay. A new installation
         // has nothing to keep: its copy is in place and verified.

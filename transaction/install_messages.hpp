@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -46,6 +49,45 @@ inline std::string newInstallRecoveryFailed(const std::string& destinationPath, 
     return "The installation failed and automatic recovery could not finish. There was no previous copy to keep; "
            "check what remains at "
         + destinationPath + ". " + reason;
+}
+
+} // namespace quillmark::transaction::message
+
+namespace quillmark::transaction::message {
+
+// "12.3 MB": decimal units, as disk sizes are sold and shown.
+inline std::string byteCountText(std::uint64_t bytes)
+{
+    if (bytes < 1000)
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr const char* units[] = { "KB", "MB", "GB", "TB", "PB" };
+    double value = static_cast<double>(bytes) / 1000.0;
+    std::size_t unit = 0;
+    while (value >= 999.95 && unit + 1 < std::size(units)) {
+        value /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+inline std::string notEnoughSpace(const std::string& rootPath, std::uint64_t needed, std::uint64_t available)
+{
+    return "There is not enough free space to install Quillmark in " + rootPath + ". It needs "
+        + byteCountText(needed) + ", and " + byteCountText(available) + " is free. Free some space and try again.";
+}
+
+} // namespace quillmark::transaction::message
+
+namespace quillmark::transaction::message {
+
+inline constexpr std::string_view keptCopyChanged
+    = "The kept copy changed since the installer found it. Open the installer again to review it.";
+
+inline std::string noCopyInstalled(const std::string& destinationPath)
+{
+    return "No Quillmark is installed at " + destinationPath + " any more, so the kept copy was not removed.";
 }
 
 } // namespace quillmark::transaction::message

@@ -13,6 +13,7 @@ InstallTransaction::InstallTransaction(const InstallerEngine& engine, const Inst
     , root_(location.root)
     , destination_(location.root.appendingDirectory("Quillmark.app").standardized())
     , lockFile_(location.root.appendingFile(".Quillmark.install.lock"))
+    , record_(engine.services().record.get())
 {
 }
 
@@ -23,18 +24,42 @@ InstallTransaction::~InstallTransaction()
 
 InstallerResult InstallTransaction::run()
 {
+    record_.begin(payload_, destination_, location_.existing);
+    std::optional<platform::FileURL> keptStaging;
+    try {
+        auto result = steps();
+        if (keepStaging_)
+            keptStaging = staging_;
+        cleanUp();
+        recordSuccess(result, keptStaging);
+        return result;
+    } catch (...) {
+        if (keepStaging_)
+            keptStaging = staging_;
+        cleanUp();
+        recordFailure(std::current_exception(), keptStaging);
+        throw;
+    }
+}
+
+InstallerResult InstallTransaction::steps()
+{
     checkNotCancelled();
     checkLocationIsSafe();
     checkPayloadUnchanged();
     checkSourceAndDestinationAreSeparate();
     prepareRoot();
     lockRoot();
+    record_.step("locked " + lockFile_.path());
     recordDestination();
 
+    checkFreeSpace();
     createStaging();
+    record_.step("copying into " + stagedCopy_->path());
     reportPhase("copying");
     stageVerifiedCopy();
     makeStagedCopyDurable();
+    record_.step("staged copy verified and on the disk");
     checkNotCancelled();
     ensureNotRunning();
     checkDestinationUnchanged();

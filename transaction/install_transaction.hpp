@@ -2,7 +2,9 @@
 
 #include "engine/installer_engine.hpp"
 #include "platform/files/lock_file.hpp"
+#include "platform/desktop/shutdown_inhibitor.hpp"
 #include "platform/seal/known_digests.hpp"
+#include "transaction/installation_record.hpp"
 
 #include <exception>
 #include <optional>
@@ -27,6 +29,11 @@ public:
     InstallerResult run();
 
 private:
+    InstallerResult steps();
+    // Where each copy is once the transaction is over, for the record.
+    void recordSuccess(const InstallerResult& result, const std::optional<platform::FileURL>& keptStaging) const noexcept;
+    void recordFailure(std::exception_ptr error, const std::optional<platform::FileURL>& keptStaging) const noexcept;
+
     // Before anything is written (preflight.cpp).
     void checkNotCancelled() const;
     void checkLocationIsSafe() const;
@@ -35,6 +42,9 @@ private:
     void prepareRoot() const;
     void lockRoot();
     void recordDestination();
+
+    // Before the staging folder is made (free_space.cpp).
+    void checkFreeSpace() const;
 
     // In the staging folder (staging.cpp).
     void createStaging();
@@ -50,6 +60,11 @@ private:
     [[noreturn]] void undo(std::exception_ptr cause);
     [[noreturn]] void restore(std::exception_ptr cause);
     [[noreturn]] void recoveryFailed(std::exception_ptr reason);
+
+    // From the first move of the commit until the swap is on the disk
+    // (shutdown_delay.cpp).
+    void holdOffShutdown();
+    void allowShutdown() noexcept;
 
     // Every way out (clean_up.cpp).
     void cleanUp() noexcept;
@@ -88,6 +103,9 @@ private:
     // unless it may have changed since.
     platform::KnownDigests stagedDigests_;
     bool swapIsDurable_ = false;
+
+    InstallationRecord record_;
+    std::optional<platform::ShutdownDelay> shutdownDelay_;
 };
 
 // The text the user reads for an error: the sentence of an installer

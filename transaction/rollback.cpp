@@ -29,6 +29,7 @@ void InstallTransaction::undo(std::exception_ptr cause)
     } catch (...) {
         recoveryFailed(std::current_exception());
     }
+    record_.step("new copy removed from " + destination_.path());
 
     if (hadPrevious_)
         restore(cause);
@@ -48,6 +49,7 @@ void InstallTransaction::restore(std::exception_ptr cause)
     } catch (...) {
         recoveryFailed(std::current_exception());
     }
+    record_.step("previous copy put back at " + destination_.path());
 
     try {
         // The staging folder is removed next; the root's entry for the

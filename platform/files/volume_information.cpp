@@ -42,6 +42,14 @@ bool volumeIsReadOnly(const FileURL& url)
     return (volume.f_flag & ST_RDONLY) != 0;
 }
 
+VolumeSpace volumeSpace(const FileURL& url)
+{
+    struct statvfs volume {};
+    if (::statvfs(url.path().c_str(), &volume) != 0)
+        throw fileError(errno, FileAccess::reading, "find the free space of", url.path());
+    return { static_cast<std::uint64_t>(volume.f_bavail) * volume.f_frsize, volume.f_frsize };
+}
+
 FileURL volumesFolder()
 {
     std::vector<std::string> candidates { "/Volumes" };

@@ -5,6 +5,7 @@
 #include "tests/app/installer_on_display.hpp"
 
 #include "engine/installer_engine.hpp"
+#include "tests/support/temporary_folder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,12 @@ TEST_P(InstallerUpdateTest, UpdatesTheOlderCopyThroughTheWindow)
     EXPECT_EQ(fs::file_size(userApplication() + "/Contents/Resources/Pages.bin"), 64u << 20);
     for (const auto& entry : fs::directory_iterator(root))
         EXPECT_FALSE(entry.path().filename().string().starts_with(".Quillmark-install-")) << entry.path();
+    // What the person can show when they ask for help, in their own state folder.
+    auto record = testing::readFile(home + "/.local/state/quillmark-installer/installations.log");
+    EXPECT_NE(record.find("succeeded: Quillmark " + std::string(QUILLMARK_RELEASE_VERSION) + " (build "
+                  + std::string(QUILLMARK_BUILD) + ") at "),
+        std::string::npos)
+        << record;
 }
 
 INSTANTIATE_TEST_SUITE_P(Interruptions, InstallerUpdateTest,

@@ -7,6 +7,7 @@
 #include "platform/desktop/window_close_request.hpp"
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/sealing.hpp"
+#include "tests/support/tree_snapshot.hpp"
 
 #include <gtest/gtest.h>
 
@@ -172,6 +173,29 @@ TEST_F(InstallerFlowTest, OlderVersionDeclinedChangesNothing)
     EXPECT_EQ(window.statusText(), olderVersionText);
     expectStillRunning();
     expectInstalled(userApplication(), newerRelease);
+}
+
+// An update killed between its two moves left the previous copy in its
+// staging folder and nothing at the destination: the next start offers it
+// back, and putting it back restores the very files.
+TEST_F(InstallerFlowTest, AKeptPreviousCopyIsOfferedAndPutBack)
+{
+    makeDisk(ourRelease);
+    putCopy(olderRelease);
+    const auto before = testing::snapshotTree(userApplication());
+    const auto staging = userRoot() + "/.Quillmark-install-0F8E2A4C-1B3D-4E5F-8A9B-0C1D2E3F4A5B";
+    fs::create_directory(staging);
+    fs::rename(userApplication(), staging + "/Previous Quillmark.app");
+    ASSERT_TRUE(isolate());
+    ASSERT_NO_FATAL_FAILURE(startInstaller());
+    ASSERT_TRUE(reader);
+
+    answerSheet("Put back your previous Quillmark?", "Put Back Previous Copy");
+
+    const auto application = fs::canonical(userRoot()).string() + "/Quillmark.app";
+    expectOffer("Update Quillmark", "Your previous copy, Quillmark 2.3.1 (build 231), is back at " + application + ".");
+    EXPECT_EQ(testing::snapshotTree(userApplication()), before);
+    EXPECT_FALSE(fs::exists(staging));
 }
 
 TEST_F(InstallerFlowTest, TamperedPayloadIsRefusedWithItsReason)

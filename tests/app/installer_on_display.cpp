@@ -154,8 +154,10 @@ std::map<std::string, std::string> InstallerOnDisplayTest::installerEnvironment(
         { "DISPLAY", display->name() },
         { "HOME", home },
         { "XDG_RUNTIME_DIR", folder.path("runtime") },
-        // The menu entry goes into the private home's data folder.
+        // The menu entry goes into the private home's data folder, the
+        // record of installations into its state folder.
         { "XDG_DATA_HOME", "" },
+        { "XDG_STATE_HOME", "" },
         { "DBUS_SESSION_BUS_ADDRESS", bus->sessionAddress() },
         // Qt's bridge otherwise waits for a screen reader to announce itself.
         { "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1" },

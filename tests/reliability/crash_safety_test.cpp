@@ -1,8 +1,9 @@
 // Installations killed with SIGKILL at every file operation in turn. Whatever
 // the moment, the user keeps an application: the previous copy or the
 // complete new one at the destination, or the previous copy whole inside the
-// staging folder; the lock is free again; and the next installation works and
-// leaves no staging folder behind.
+// staging folder, which the next start reports and can put back; the lock is
+// free again; and the next installation works and leaves no staging folder
+// behind but one that holds a previous copy the person has not yet decided on.
 
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/child_process.hpp"
@@ -50,6 +51,27 @@ ProcessOutcome runInstaller(const std::string& payload, const std::string& root,
     }
     if (!outcome.killed && outcome.outcome.empty())
         ADD_FAILURE() << "the installer process printed nothing; its errors: " << result.errors;
+    return outcome;
+}
+
+struct KeptOutcome {
+    std::vector<std::string> kept;
+    std::string outcome;
+};
+
+KeptOutcome runKept(const std::string& payload, const std::string& root, const std::string& action)
+{
+    auto result = testing::runCommand({ QUILLMARK_INSTALL_PROCESS, payload, root, "--kept", action });
+    KeptOutcome outcome;
+    std::istringstream lines(result.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("kept: "))
+            outcome.kept.push_back(line.substr(6));
+        else if (line.starts_with("outcome: "))
+            outcome.outcome = line.substr(9);
+    }
+    if (outcome.outcome.empty())
+        ADD_FAILURE() << "the process printed nothing; its errors: " << result.errors;
     return outcome;
 }
 
@@ -125,7 +147,10 @@ protected:
     }
 
     // What a killed installation must leave: a whole application, a free
-    // lock, and a root that the next installation can use.
+    // lock, and a root that the next installation can use. A previous copy
+    // left whole in a staging folder is what the next start reports, with
+    // the offer that fits: put it back where nothing is installed, or remove
+    // it where a copy is. A later success keeps it until the person chooses.
     static void expectRecoverable(const std::string& root, const std::string& payload, const Snapshot& payloadSnapshot,
         const std::optional<Snapshot>& previous, std::map<std::string, int>& tally)
     {
@@ -138,15 +163,48 @@ protected:
             EXPECT_TRUE(testing::anotherProcessCanLock(lock)) << "the lock is free";
         }
 
+        bool keptWhole = previous && previousWholeInStaging(root, *previous);
+        bool destinationEmpty = !fs::exists(fs::symlink_status(root + "/Quillmark.app"));
+        auto reported = runKept(payload, root, "list");
+        if (!keptWhole) {
+            EXPECT_TRUE(reported.kept.empty()) << "reported: " << reported.kept.front();
+        } else {
+            EXPECT_EQ(reported.kept, std::vector<std::string> { destinationEmpty ? "230 empty" : "230 installed" });
+        }
+        if (keptWhole && destinationEmpty) {
+            ++tally["previous copy put back"];
+            EXPECT_EQ(runKept(payload, root, "restore").outcome, "done");
+            EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), *previous);
+            EXPECT_TRUE(stagingFolders(root).empty());
+            keptWhole = false;
+        }
+
         auto again = runInstaller(payload, root);
         EXPECT_EQ(again.outcome, "installed");
         EXPECT_EQ(testing::snapshotTree(root + "/Quillmark.app"), payloadSnapshot);
-        // The killed installer's staging folder, as big as the application,
-        // goes with the next successful installation.
+        if (keptWhole) {
+            ++tally["previous copy kept past a success, then removed"];
+            EXPECT_TRUE(previousWholeInStaging(root, *previous)) << "the kept copy survives the next success";
+            auto removal = runKept(payload, root, "remove");
+            EXPECT_EQ(removal.kept, std::vector<std::string> { "230 installed" });
+            EXPECT_EQ(removal.outcome, "done");
+        }
+        // Every other staging folder, as big as the application, goes with
+        // the next successful installation.
         auto left = stagingFolders(root);
         EXPECT_TRUE(left.empty()) << "left behind: " << left.front();
         if (!left.empty())
             ++tally["staging folder left after the next installation"];
+    }
+
+    static bool previousWholeInStaging(const std::string& root, const Snapshot& previous)
+    {
+        for (const auto& staging : stagingFolders(root)) {
+            auto backup = staging + "/Previous Quillmark.app";
+            if (fs::exists(fs::symlink_status(backup)) && testing::snapshotTree(backup) == previous)
+                return true;
+        }
+        return false;
     }
 
     testing::TemporaryFolder folder;
@@ -257,6 +315,50 @@ TEST_P(CrashSafetyTest, EverySystemCallThatChangesTheDiskIsAKillPoint)
     for (const auto& [what, count] : tally)
         std::cout << " " << what << " " << count << ";";
     std::cout << "\n";
+}
+
+// The record of a killed installation ends at the last step it took, with
+// no outcome; the next installation's lines follow under a tag of their own.
+TEST(InstallationRecordAfterAKillTest, EndsAtTheLastStepTakenAndTheNextOneFollows)
+{
+    testing::TemporaryFolder folder;
+    const auto payload = folder.path("Volume/Quillmark.app");
+    writeSealedViewer(payload, "241");
+    const auto root = folder.path("Applications");
+    testing::makeFolder(root);
+    writeSealedViewer(root + "/Quillmark.app", "230");
+    const auto record = folder.path("state/installations.log");
+    writeSealedViewer(folder.path("Counted/Quillmark.app"), "230");
+    auto counted = runInstaller(payload, folder.path("Counted"), {});
+    ASSERT_EQ(counted.outcome, "installed");
+
+    // Near the end: the copies have moved, the previous one is being removed.
+    auto killed = runInstaller(payload, root, { "--kill-before", std::to_string(counted.operations - 2), "--record", record });
+    ASSERT_TRUE(killed.killed);
+    auto again = runInstaller(payload, root, { "--record", record });
+    ASSERT_EQ(again.outcome, "installed");
+
+    std::vector<std::vector<std::string>> installations;
+    std::string lastTag;
+    std::istringstream lines(testing::readFile(record));
+    for (std::string line; std::getline(lines, line);) {
+        // "date time UTC  TAG  +s.sss s  step"
+        ASSERT_GT(line.size(), 40u) << line;
+        auto tag = line.substr(line.find("UTC  ") + 5, 8);
+        if (tag != lastTag)
+            installations.emplace_back();
+        lastTag = tag;
+        installations.back().push_back(line.substr(line.find(" s  ") + 4));
+    }
+    ASSERT_EQ(installations.size(), 2u);
+    const auto& cut = installations[0];
+    EXPECT_TRUE(cut.front().starts_with("installation of Quillmark 2.4.0 (build 241)")) << cut.front();
+    EXPECT_TRUE(std::any_of(cut.begin(), cut.end(), [](const auto& step) { return step.starts_with("new copy moved to "); }));
+    for (const auto& step : cut) {
+        EXPECT_FALSE(step.starts_with("succeeded") || step.starts_with("failed")) << step;
+    }
+    EXPECT_TRUE(installations[1].back().starts_with("succeeded: Quillmark 2.4.0 (build 241) at " + root + "/Quillmark.app"))
+        << installations[1].back();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothKinds, CrashSafetyTest, ::testing::Values(true, false),

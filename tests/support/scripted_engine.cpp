@@ -32,6 +32,46 @@ std::vector<InstallerLocation> ScriptedEngine::locations() const
     return locations_;
 }
 
+std::vector<KeptCopy> ScriptedEngine::keptCopies() const
+{
+    ++keptLookups;
+    std::lock_guard guard(lock_);
+    return kept_;
+}
+
+namespace {
+
+void forget(std::vector<KeptCopy>& kept, const KeptCopy& copy)
+{
+    std::erase_if(kept, [&](const KeptCopy& each) { return each.staging == copy.staging; });
+}
+
+} // namespace
+
+void ScriptedEngine::restoreKeptCopy(const KeptCopy& kept) const
+{
+    ++restores;
+    if (restoreScript)
+        restoreScript(kept);
+    std::lock_guard guard(lock_);
+    forget(kept_, kept);
+}
+
+void ScriptedEngine::removeKeptCopy(const KeptCopy& kept) const
+{
+    ++removals;
+    if (removeScript)
+        removeScript(kept);
+    std::lock_guard guard(lock_);
+    forget(kept_, kept);
+}
+
+void ScriptedEngine::setKeptCopies(std::vector<KeptCopy> kept)
+{
+    std::lock_guard guard(lock_);
+    kept_ = std::move(kept);
+}
+
 void ScriptedEngine::setLocations(std::vector<InstallerLocation> locations)
 {
     std::lock_guard guard(lock_);

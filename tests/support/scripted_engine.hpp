@@ -25,20 +25,34 @@ public:
     InstallerResult install(const InstalledIdentity& payload, const InstallerLocation& location,
         const InstallCallbacks& callbacks) const override;
 
+    std::vector<KeptCopy> keptCopies() const override;
+    void restoreKeptCopy(const KeptCopy& kept) const override;
+    void removeKeptCopy(const KeptCopy& kept) const override;
+
     void setLocations(std::vector<InstallerLocation> locations);
+    // What keptCopies() finds; a copy put back or removed is found no more.
+    void setKeptCopies(std::vector<KeptCopy> kept);
 
     // By default every bundle is refused as inspection refuses a missing one.
     Verify verify;
     // By default the transaction's order of callbacks, ending in success.
     Install installScript;
+    // Runs when a kept copy is put back or removed, and may throw; by
+    // default both succeed.
+    std::function<void(const KeptCopy&)> restoreScript;
+    std::function<void(const KeptCopy&)> removeScript;
 
     mutable std::atomic<int> verifications { 0 };
     mutable std::atomic<int> locationReads { 0 };
     mutable std::atomic<int> installs { 0 };
+    mutable std::atomic<int> keptLookups { 0 };
+    mutable std::atomic<int> restores { 0 };
+    mutable std::atomic<int> removals { 0 };
 
 private:
     mutable std::mutex lock_;
     std::vector<InstallerLocation> locations_;
+    mutable std::vector<KeptCopy> kept_;
 };
 
 } // namespace quillmark::testing

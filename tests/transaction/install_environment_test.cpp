@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace quillmark::testing {
 namespace {
@@ -158,10 +159,12 @@ TEST_F(InstallEnvironmentTest, PreviousCopyThatCannotBeDeletedStaysWithAWarning)
     expectLockFileFree();
 }
 
+// The room was there when the installation looked, but another program
+// took it while the copy was made.
 TEST_F(InstallEnvironmentTest, FullVolumeFailsWithOutOfSpaceAndLeavesNothing)
 {
     std::string whyNot;
-    auto volume = ScopedMount::sizeLimitedTmpfs(root.path(), 256 * 1024, whyNot);
+    auto volume = ScopedMount::sizeLimitedTmpfs(root.path(), 32 << 20, whyNot);
     if (!volume)
         GTEST_SKIP() << whyNot;
     installPrevious();
@@ -169,6 +172,13 @@ TEST_F(InstallEnvironmentTest, FullVolumeFailsWithOutOfSpaceAndLeavesNothing)
         writeFile(bundle + "/Contents/Resources/large.bin", std::string(1024 * 1024, 'L'));
     });
     auto before = snapshotTree(destination.path());
+    files->before(FileOperation::copyItem, [](const std::string&) { return true; }, [this] {
+        struct statvfs space {};
+        ASSERT_EQ(::statvfs(root.path().c_str(), &space), 0);
+        auto leave = 256 * 1024;
+        writeFile(folder.path("Applications/filler"),
+            std::string(static_cast<std::size_t>(space.f_bavail * space.f_frsize - leave), 'F'));
+    });
 
     install();
 

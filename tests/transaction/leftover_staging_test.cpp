@@ -1,6 +1,6 @@
 // Staging folders that killed installers left in the root. Only a successful
-// installation, still holding the lock, takes them away; nothing else in the
-// root is ever touched.
+// installation, still holding the lock, takes them away, and only those that
+// hold no previous copy; nothing else in the root is ever touched.
 
 #include "tests/transaction/install_fixture.hpp"
 
@@ -69,11 +69,29 @@ TEST_F(LeftoverStagingTest, ASuccessfulInstallationRemovesThemAndNothingElse)
     ASSERT_TRUE(result) << errorText();
     EXPECT_FALSE(result->warning);
     auto expected = lookAlikes;
-    expected.insert(expected.end(), { ".Quillmark.install.lock", "Quillmark.app" });
+    expected.insert(expected.end(), { ".Quillmark.install.lock", "Quillmark.app", leftoverWithBackup });
     EXPECT_EQ(itemsInRoot(), sorted(expected));
     EXPECT_EQ(readFile(root.path() + "/Notes.txt"), "the user's own\n");
     EXPECT_EQ(readFile(folder.path("Elsewhere/keep.txt")), "outside the root\n");
     EXPECT_EQ(buildAt(destination.path()), "241");
+}
+
+// The person may have been told where that copy is; it stays until they
+// choose, however many installations follow.
+TEST_F(LeftoverStagingTest, ALeftoverHoldingAPreviousCopyOutlivesEverySuccess)
+{
+    std::string kept = root.path() + "/" + leftoverWithBackup + "/Previous Quillmark.app";
+    std::string keptIdentity = identityOf(kept);
+
+    for (int round = 0; round < 2; ++round) {
+        result.reset();
+        install();
+        ASSERT_TRUE(result) << errorText();
+    }
+
+    EXPECT_EQ(identityOf(kept), keptIdentity);
+    EXPECT_EQ(buildAt(kept), "230");
+    EXPECT_FALSE(fs::exists(root.path() + "/" + leftoverEmpty));
 }
 
 // A leftover may hold the only previous copy (an installer killed between its
@@ -96,7 +114,7 @@ TEST_F(LeftoverStagingTest, AFailedInstallationLeavesThemWhereTheyAre)
 // installation is still the success it was, with no word about it.
 TEST_F(LeftoverStagingTest, ALeftoverThatCannotBeRemovedChangesNothingOfTheResult)
 {
-    files->fail(FileOperation::removeItem, pathEndsWith(std::string("/") + leftoverWithBackup), EACCES);
+    files->fail(FileOperation::removeItem, pathEndsWith(std::string("/") + leftoverEmpty), EACCES);
 
     install();
 
@@ -104,7 +122,7 @@ TEST_F(LeftoverStagingTest, ALeftoverThatCannotBeRemovedChangesNothingOfTheResul
     EXPECT_FALSE(result->warning);
     EXPECT_EQ(result->installed, destination);
     auto expected = lookAlikes;
-    expected.insert(expected.end(), { ".Quillmark.install.lock", "Quillmark.app", leftoverWithBackup });
+    expected.insert(expected.end(), { ".Quillmark.install.lock", "Quillmark.app", leftoverWithBackup, leftoverEmpty });
     EXPECT_EQ(itemsInRoot(), sorted(expected));
 }
 
