@@ -8,6 +8,7 @@
 #include "engine/installer_engine.hpp"
 #include "platform/plist/bundle_information.hpp"
 #include "platform/files/file_manager.hpp"
+#include "platform/qt/display_connection.hpp"
 #include "platform/qt/qt_application.hpp"
 #include "platform/desktop/desktop_registration.hpp"
 #include "platform/desktop/login_manager_inhibitor.hpp"
@@ -18,7 +19,6 @@
 #include <QtGlobal>
 
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -40,17 +40,6 @@ std::shared_ptr<const quillmark::platform::AppendOnlyFile> installationRecord()
     }
 }
 
-// Whether the session has a display the window can appear on.
-bool hasDisplay()
-{
-    for (const char* variable : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" }) {
-        const char* value = std::getenv(variable);
-        if (value && *value)
-            return true;
-    }
-    return false;
-}
-
 // The installer writes no log and no debug output; the toolkit's notes about
 // its own set-up are not for the user. Only its critical reports remain.
 void keepOnlyCriticalToolkitMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -65,10 +54,10 @@ int main(int /*argc*/, char** argv)
 {
     using namespace quillmark;
 
-    if (!hasDisplay()) {
-        std::fputs("The Quillmark installer needs a graphical display. Open it from the desktop of the user who "
-                   "wants to install Quillmark.\n",
-            stderr);
+    // The toolkit aborts the process when it finds no display; the user is
+    // told why instead.
+    if (auto why = platform::qt::whyNoDisplayOpens()) {
+        std::fprintf(stderr, "The Quillmark installer could not start: %s\n", why->c_str());
         return 1;
     }
     qInstallMessageHandler(keepOnlyCriticalToolkitMessages);

@@ -33,16 +33,16 @@ int main(int argc, char** argv)
     // viewer's windows with; the installer's entry names the same.
     QCoreApplication::setApplicationName(QStringLiteral("Quillmark"));
     auto policy = quillmark::sample::quitPolicyFromEnvironment();
-    quillmark::sample::holdQuitSignals(policy);
+    int quitSignals = quillmark::sample::holdQuitSignals(policy);
 
     if (!hasDisplay()) {
         QCoreApplication application(argc, argv);
-        quillmark::sample::quitEventLoopOnSignal(policy);
+        quillmark::sample::quitEventLoopOnSignal(quitSignals, policy);
         return application.exec();
     }
     QApplication application(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("app.quillmark.viewer"));
-    quillmark::sample::quitEventLoopOnSignal(policy);
+    quillmark::sample::quitEventLoopOnSignal(quitSignals, policy);
     auto arguments = QCoreApplication::arguments();
     quillmark::sample::ViewerWindow window(arguments.size() > 1 ? arguments.at(1) : QString());
     window.show();

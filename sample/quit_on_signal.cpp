@@ -10,7 +10,7 @@
 
 namespace quillmark::sample {
 
-void holdQuitSignals(const QuitPolicy& policy)
+int holdQuitSignals(const QuitPolicy& policy)
 {
     if (policy.declines)
         std::signal(SIGTERM, SIG_IGN);
@@ -20,16 +20,13 @@ void holdQuitSignals(const QuitPolicy& policy)
     if (!policy.declines)
         sigaddset(&quitSignals, SIGTERM);
     sigprocmask(SIG_BLOCK, &quitSignals, nullptr);
+    // The descriptor exists from the start, so from the start the signal is
+    // seen as read rather than merely blocked.
+    return ::signalfd(-1, &quitSignals, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
-void quitEventLoopOnSignal(const QuitPolicy& policy)
+void quitEventLoopOnSignal(int fd, const QuitPolicy& policy)
 {
-    sigset_t quitSignals;
-    sigemptyset(&quitSignals);
-    sigaddset(&quitSignals, SIGINT);
-    if (!policy.declines)
-        sigaddset(&quitSignals, SIGTERM);
-    int fd = ::signalfd(-1, &quitSignals, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd < 0)
         return;
     auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());

@@ -91,6 +91,19 @@ std::string execArgument(const std::string& argument)
     return stringValue(quoted, "program");
 }
 
+// The Exec value that starts `program`. GLib's launcher looks for the first
+// word as a program before it turns "%%" back into "%", so it would find no
+// program whose path holds a percent sign; such a path is handed to the
+// shell as an argument, where "%%" is undone like anywhere else, and the
+// shell replaces itself with the program.
+std::string execLine(const std::string& program)
+{
+    if (program.find('%') == std::string::npos)
+        return execArgument(program);
+    return execArgument("/bin/sh") + " " + execArgument("-c") + " " + execArgument("exec \"$0\"") + " "
+        + execArgument(program);
+}
+
 } // namespace
 
 std::string desktopEntryText(const DesktopEntry& entry)
@@ -100,7 +113,7 @@ std::string desktopEntryText(const DesktopEntry& entry)
                        "Type=Application\n"
                        "Version=1.4\n";
     text += "Name=" + stringValue(entry.name, "name") + "\n";
-    text += "Exec=" + execArgument(entry.program) + "\n";
+    text += "Exec=" + execLine(entry.program) + "\n";
     text += "TryExec=" + stringValue(entry.program, "program") + "\n";
     text += "Path=" + stringValue(entry.workingFolder, "working folder") + "\n";
     if (entry.icon)

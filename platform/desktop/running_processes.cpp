@@ -1,6 +1,7 @@
 #include "platform/desktop/system_workspace.hpp"
 
-#include "platform/desktop/window_close_request.hpp"
+#include "platform/desktop/process_files.hpp"
+#include "platform/desktop/quit_request.hpp"
 
 #include "platform/plist/bundle_information.hpp"
 
@@ -9,72 +10,17 @@
 #include "platform/unique_fd.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <map>
 #include <string_view>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace quillmark::platform {
 namespace {
-
-std::optional<std::string> readLink(const std::string& path)
-{
-    std::string buffer(4096, '\0');
-    auto length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-    if (length <= 0 || static_cast<size_t>(length) >= buffer.size())
-        return std::nullopt;
-    buffer.resize(static_cast<size_t>(length));
-    return buffer;
-}
-
-std::optional<std::string> readWhole(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
-
-struct ProcessStatus {
-    char state = '?';
-    unsigned long long startTime = 0;
-};
-
-// State and start time from /proc/<pid>/stat. The command name in brackets
-// may hold anything, so the fields are counted from its closing bracket.
-std::optional<ProcessStatus> processStatus(pid_t pid)
-{
-    auto stat = readWhole("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat)
-        return std::nullopt;
-    auto close = stat->rfind(')');
-    if (close == std::string::npos)
-        return std::nullopt;
-    std::istringstream fields(stat->substr(close + 1));
-    ProcessStatus status;
-    fields >> status.state;
-    std::string skipped;
-    for (int field = 4; field < 22; ++field)
-        fields >> skipped;
-    fields >> status.startTime;
-    if (!fields)
-        return std::nullopt;
-    return status;
-}
-
-bool hasGone(const std::optional<ProcessStatus>& status)
-{
-    return !status || status->state == 'Z' || status->state == 'X';
-}
 
 // The bundle of a program path as /proc or a command line gives it.
 std::optional<FileURL> bundleOfProgramPath(const std::string& path)
@@ -123,18 +69,25 @@ std::string withoutDeletedMark(std::string path)
     return path;
 }
 
-// The bundle of any file the process has mapped: its program when the
-// dynamic loader or another launcher started it, the bundle's libraries,
-// and files of an earlier copy at the same path that were deleted since.
-std::optional<FileURL> bundleOfMappedFiles(pid_t pid)
+// The bundle of a file the process has mapped for running code: its program
+// when the dynamic loader or another launcher started it, the bundle's
+// libraries, and those of an earlier copy at the same path deleted since. A
+// file mapped only for reading (a document, a resource) runs nothing of the
+// bundle, so it makes no running copy.
+std::optional<FileURL> bundleOfExecutableMappings(pid_t pid)
 {
-    auto maps = readWhole("/proc/" + std::to_string(pid) + "/maps");
+    auto maps = readWhole(procPath(pid, "maps"));
     if (!maps)
         return std::nullopt;
     std::istringstream lines(*maps);
     for (std::string line; std::getline(lines, line);) {
         // Address, permissions, offset, device and inode come first; the
         // path is the rest of the line and may hold spaces.
+        std::istringstream fields(line);
+        std::string address, permissions;
+        fields >> address >> permissions;
+        if (permissions.size() < 3 || permissions[2] != 'x')
+            continue;
         auto path = line.find('/');
         if (path == std::string::npos)
             continue;
@@ -142,77 +95,6 @@ std::optional<FileURL> bundleOfMappedFiles(pid_t pid)
             return bundle;
     }
     return std::nullopt;
-}
-
-// One line of /proc/<pid>/status (or of one of its threads), after its name.
-std::optional<std::string> statusLine(const std::string& statusText, std::string_view name)
-{
-    std::istringstream lines(statusText);
-    for (std::string line; std::getline(lines, line);)
-        if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == ':')
-            return line.substr(name.size() + 1);
-    return std::nullopt;
-}
-
-// Whether all real, effective, saved and file-system user ids are this
-// installer's own user: the running applications are the user's own session,
-// never another user's, even when the installer runs as root.
-bool belongsToThisUser(pid_t pid)
-{
-    auto status = readWhole("/proc/" + std::to_string(pid) + "/status");
-    if (!status)
-        return false;
-    auto ids = statusLine(*status, "Uid");
-    if (!ids)
-        return false;
-    auto words = splitWords(*ids);
-    if (words.size() != 4)
-        return false;
-    for (auto& word : words)
-        if (word != std::to_string(::getuid()))
-            return false;
-    return true;
-}
-
-bool signalInMask(const std::optional<std::string>& mask, int signal)
-{
-    if (!mask)
-        return false;
-    try {
-        return (std::stoull(*mask, nullptr, 16) >> (signal - 1)) & 1ULL;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// Whether SIGTERM would be handled by the process rather than end it: it
-// catches it, or every thread blocks it and reads it as the sample viewer
-// does, with signalfd or sigwait. A signal blocked by some threads only goes
-// to one of the others and ends the process.
-bool handlesQuitSignal(pid_t pid)
-{
-    auto base = "/proc/" + std::to_string(pid);
-    auto status = readWhole(base + "/status");
-    if (!status)
-        return false;
-    if (signalInMask(statusLine(*status, "SigCgt"), SIGTERM))
-        return true;
-    std::unique_ptr<DIR, int (*)(DIR*)> tasks(::opendir((base + "/task").c_str()), ::closedir);
-    if (!tasks)
-        return false;
-    bool anyThread = false;
-    while (const dirent* entry = ::readdir(tasks.get())) {
-        if (entry->d_name[0] == '.')
-            continue;
-        auto threadStatus = readWhole(base + "/task/" + entry->d_name + "/status");
-        // A thread that has just ended blocks nothing any more.
-        if (!threadStatus)
-            continue;
-        if (!signalInMask(statusLine(*threadStatus, "SigBlk"), SIGTERM))
-            return false;
-        anyThread = true;
-    }
-    return anyThread;
 }
 
 std::optional<std::string> realPath(const std::string& path)
@@ -280,8 +162,7 @@ bool interpretedBy(const std::string& script, const std::string& program)
 // argument, so only those two places are looked at.
 std::optional<FileURL> bundleOfScript(pid_t pid, const std::string& program)
 {
-    auto base = "/proc/" + std::to_string(pid);
-    auto cmdline = readWhole(base + "/cmdline");
+    auto cmdline = readWhole(procPath(pid, "cmdline"));
     if (!cmdline)
         return std::nullopt;
     std::vector<std::string> arguments;
@@ -293,7 +174,7 @@ std::optional<FileURL> bundleOfScript(pid_t pid, const std::string& program)
         if (script.empty())
             continue;
         if (script[0] != '/') {
-            auto folder = readLink(base + "/cwd");
+            auto folder = readLink(procPath(pid, "cwd"));
             if (!folder)
                 continue;
             script = *folder + "/" + script;
@@ -339,28 +220,7 @@ public:
         return hasGone(status) || status->startTime != startTime_;
     }
 
-    // In order: SIGTERM when the process handles it itself; else a close
-    // request to each of its windows; else nothing, and the request counts
-    // as declined. Never a signal whose default action would end it.
-    void requestQuit() override
-    {
-        // The descriptor pins the process that holds the number now; the start
-        // time proves that it is still the one listed, so a number reused by
-        // another process is never signalled.
-        UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
-        if (!process && errno != ENOSYS)
-            return;
-        if (isTerminated() || !belongsToThisUser(pid_))
-            return;
-        if (handlesQuitSignal(pid_)) {
-            if (process)
-                ::syscall(SYS_pidfd_send_signal, process.get(), SIGTERM, nullptr, 0);
-            else
-                ::kill(pid_, SIGTERM);
-            return;
-        }
-        askWindowsToClose(pid_);
-    }
+    void requestQuit() override { requestPoliteQuit(pid_, startTime_); }
 
 private:
     pid_t pid_;
@@ -399,8 +259,7 @@ RunningApplications SystemWorkspace::runningApplications() const
             continue;
         if (!belongsToThisUser(*pid))
             continue;
-        auto base = "/proc/" + std::to_string(*pid);
-        auto program = readLink(base + "/exe");
+        auto program = readLink(procPath(*pid, "exe"));
         if (!program)
             continue;
         *program = withoutDeletedMark(*program);
@@ -408,7 +267,7 @@ RunningApplications SystemWorkspace::runningApplications() const
         if (!bundle)
             bundle = bundleOfScript(*pid, *program);
         if (!bundle)
-            bundle = bundleOfMappedFiles(*pid);
+            bundle = bundleOfExecutableMappings(*pid);
         std::optional<std::string> identifier;
         if (bundle) {
             auto known = identifiers.find(bundle->path());

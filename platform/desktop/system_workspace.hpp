@@ -8,11 +8,11 @@ namespace quillmark::platform {
 //
 // Only the processes of the installer's own user are listed. A process belongs
 // to a bundle when its program, or for a script its script file, is
-// "<X>.app/Contents/MacOS/<name>", or else when any file it has mapped (even
-// one deleted since) lies inside "<X>.app/Contents/"; the bundle's identifier
-// comes from its Contents/Info.plist. The quit request is SIGTERM when the
-// process catches or blocks it, else a close request to its X11 windows, else
-// nothing: a process is never sent a signal that would end it unasked.
+// "<X>.app/Contents/MacOS/<name>", or else when a file it has mapped
+// executable (even one deleted since) lies inside "<X>.app/Contents/"; the
+// bundle's identifier comes from its Contents/Info.plist. The quit request is
+// `requestPoliteQuit` (quit_request.hpp): a process is never sent a signal
+// that would end it unasked.
 class SystemWorkspace : public Workspace {
 public:
     RunningApplications runningApplications() const override;

@@ -6,9 +6,8 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <string>
-#include <unistd.h>
 #include <vector>
+#include <xcb/res.h>
 #include <xcb/xcb.h>
 
 // Only X11 windows can be reached this way. A native Wayland client's
@@ -48,15 +47,34 @@ std::vector<uint32_t> numbersOf(xcb_connection_t* connection, xcb_window_t windo
     return std::vector<uint32_t>(values, values + xcb_get_property_value_length(reply.get()) / 4);
 }
 
-std::optional<std::string> textOf(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property)
+// The process of the client that created `window`, as the server itself
+// knows it from the client's local connection. Unlike _NET_WM_PID, which any
+// client may set on any window, no client can change this. A client of
+// another machine, or one the server cannot name a process for, has none.
+std::optional<pid_t> owningProcess(xcb_connection_t* connection, xcb_window_t window)
 {
-    ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection,
-        xcb_get_property(connection, 0, window, property, XCB_ATOM_STRING, 0, 1024), nullptr));
-    if (!reply || reply->format != 8 || reply->type != XCB_ATOM_STRING)
+    xcb_res_client_id_spec_t spec { window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID };
+    ReplyPtr<xcb_res_query_client_ids_reply_t> reply(
+        xcb_res_query_client_ids_reply(connection, xcb_res_query_client_ids(connection, 1, &spec), nullptr));
+    if (!reply)
         return std::nullopt;
-    const auto* text = static_cast<const char*>(xcb_get_property_value(reply.get()));
-    std::string value(text, static_cast<size_t>(xcb_get_property_value_length(reply.get())));
-    return value.substr(0, value.find('\0'));
+    for (auto id = xcb_res_query_client_ids_ids_iterator(reply.get()); id.rem > 0; xcb_res_client_id_value_next(&id)) {
+        if (!(id.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) || xcb_res_client_id_value_value_length(id.data) != 1)
+            continue;
+        return static_cast<pid_t>(*xcb_res_client_id_value_value(id.data));
+    }
+    return std::nullopt;
+}
+
+bool canNameOwners(xcb_connection_t* connection)
+{
+    const auto* extension = xcb_get_extension_data(connection, &xcb_res_id);
+    if (extension == nullptr || !extension->present)
+        return false;
+    // Client ids came with version 1.2 of the extension.
+    ReplyPtr<xcb_res_query_version_reply_t> version(
+        xcb_res_query_version_reply(connection, xcb_res_query_version(connection, 1, 2), nullptr));
+    return version && (version->server_major > 1 || (version->server_major == 1 && version->server_minor >= 2));
 }
 
 // Top-level windows: the root's children when no window manager runs, and
@@ -79,14 +97,6 @@ std::set<xcb_window_t> topLevelWindows(xcb_connection_t* connection, xcb_atom_t 
     return windows;
 }
 
-std::string hostName()
-{
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0)
-        return {};
-    return name;
-}
-
 } // namespace
 
 int askWindowsToClose(pid_t pid)
@@ -95,26 +105,17 @@ int askWindowsToClose(pid_t pid)
     if (xcb_connection_has_error(connection.get()))
         return 0;
     auto* c = connection.get();
-    auto processNumber = existingAtom(c, "_NET_WM_PID");
+    if (!canNameOwners(c))
+        return 0;
     auto protocols = existingAtom(c, "WM_PROTOCOLS");
     auto deleteWindow = existingAtom(c, "WM_DELETE_WINDOW");
-    if (processNumber == XCB_ATOM_NONE || protocols == XCB_ATOM_NONE || deleteWindow == XCB_ATOM_NONE)
+    if (protocols == XCB_ATOM_NONE || deleteWindow == XCB_ATOM_NONE)
         return 0;
-    auto clientMachine = existingAtom(c, "WM_CLIENT_MACHINE");
-    auto here = hostName();
 
     int asked = 0;
     for (auto window : topLevelWindows(c, existingAtom(c, "_NET_CLIENT_LIST"))) {
-        auto owner = numbersOf(c, window, processNumber, XCB_ATOM_CARDINAL);
-        if (owner.size() != 1 || owner.front() != static_cast<uint32_t>(pid))
+        if (owningProcess(c, window) != pid)
             continue;
-        // A process number says nothing about a client of another machine
-        // that shares this display.
-        if (clientMachine != XCB_ATOM_NONE) {
-            auto machine = textOf(c, window, clientMachine);
-            if (machine && !here.empty() && *machine != here)
-                continue;
-        }
         auto supported = numbersOf(c, window, protocols, XCB_ATOM_ATOM);
         if (std::find(supported.begin(), supported.end(), deleteWindow) == supported.end())
             continue;

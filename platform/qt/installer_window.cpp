@@ -300,8 +300,19 @@ void InstallerWindow::focusStartingControl()
 
 void InstallerWindow::controlsChanged()
 {
-    if (!destinations_ || !primary_ || !secondary_)
+    if (!destinations_ || !primary_ || !secondary_ || focusPlacementPending_)
         return;
+    // One change of state sets several controls one after the other; the
+    // focus waits until all of them are set, so that it moves once, straight
+    // to where it belongs, and a screen reader says one control, not each
+    // one it passed on the way.
+    focusPlacementPending_ = true;
+    QMetaObject::invokeMethod(this, &InstallerWindow::placeFocus, Qt::QueuedConnection);
+}
+
+void InstallerWindow::placeFocus()
+{
+    focusPlacementPending_ = false;
     // Until the user moves it, the focus follows the state: on the pop-up
     // once there is a choice to make, on the default button once the
     // installation is done. Wherever it is, it never stays on a control that

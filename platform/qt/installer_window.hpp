@@ -75,6 +75,7 @@ private:
     QWidget* buildMainStack(const WindowDescription& description);
     QWidget* buildButtonRow(const WindowDescription& description);
     void controlsChanged();
+    void placeFocus();
     bool isUsableFocus(const QWidget* widget) const;
 
     WindowHooks hooks_;
@@ -87,6 +88,9 @@ private:
     QAction* quitAction_ = nullptr;
     // Whether the user put the focus where it is (Tab, a click, a shortcut).
     bool userMovedFocus_ = false;
+    // Whether the focus is to be placed once the current pass of the event
+    // loop is over.
+    bool focusPlacementPending_ = false;
 };
 
 } // namespace quillmark::platform::qt

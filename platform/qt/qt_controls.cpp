@@ -4,7 +4,6 @@
 #include "platform/qt/display_text.hpp"
 #include "platform/qt/wrapping_label.hpp"
 
-#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -52,17 +51,12 @@ QtLabel::~QtLabel() { deleteUnlessAdopted(widget_); }
 
 void QtLabel::setText(const std::string& text)
 {
-    const bool changed = text != text_;
     text_ = text;
-    if (widget_) {
+    // The label's name is its text; the toolkit's label tells assistive
+    // technologies of each new text itself, once, and of an unchanged one
+    // not at all.
+    if (widget_)
         widget_->setText(toQString(text));
-        // The label's name is its text, so a new text is news for assistive
-        // technologies: the status line's progress and outcome are read out.
-        if (changed) {
-            QAccessibleEvent event(widget_.data(), QAccessible::NameChanged);
-            QAccessible::updateAccessibility(&event);
-        }
-    }
     notify(onChange);
 }
 

@@ -11,8 +11,10 @@
 namespace quillmark::platform::qt {
 namespace {
 
+constexpr const char* statusLineDescription = "Installer status";
+
 // What assistive technologies learn about a wrapping label: its exact text
-// as its name, and, for the status line, that it is one.
+// as its name, and, for the status line, that it is one and what it is for.
 class WrappingLabelAccessible final : public QAccessibleWidget {
 public:
     explicit WrappingLabelAccessible(WrappingLabel* label)
@@ -29,6 +31,9 @@ public:
     {
         if (kind == QAccessible::Name && label()->accessibleName().isEmpty())
             return label()->text();
+        // The name changes with every status; what the view is stays said here.
+        if (kind == QAccessible::Description && label()->isStatusLine() && label()->accessibleDescription().isEmpty())
+            return QString::fromUtf8(statusLineDescription);
         return QAccessibleWidget::text(kind);
     }
 

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 namespace quillmark {
 namespace {
@@ -62,6 +63,7 @@ TEST_P(InstallerUpdateTest, UpdatesTheOlderCopyThroughTheWindow)
     ASSERT_NO_FATAL_FAILURE(startInstaller());
     ASSERT_TRUE(reader);
     waitFor("Update Quillmark", [](const ApplicationSnapshot& window) { return offers(window, "Update Quillmark"); });
+    const auto announcedBefore = reader->announcements().size();
     press("Return");
 
     const std::string root = userRoot();
@@ -80,6 +82,13 @@ TEST_P(InstallerUpdateTest, UpdatesTheOlderCopyThroughTheWindow)
         EXPECT_EQ(installer->waitForExit(60s), 0);
     } else {
         waitFor("Open Quillmark", [](const ApplicationSnapshot& window) { return offers(window, "Open Quillmark"); });
+        // A screen reader hears each status once, in order. The status is
+        // read from the window once the installer has said it changed, as a
+        // screen reader reads it.
+        auto announced = reader->announcements();
+        EXPECT_EQ(std::vector<std::string>(announced.begin() + static_cast<std::ptrdiff_t>(announcedBefore), announced.end()),
+            (std::vector<std::string> { "Copying and verifying Quillmark\u2026 You can cancel before replacement begins.",
+                "Applying the verified application\u2026", testing::installerTexts::installedAt(userApplication()) }));
         press("Escape");
         EXPECT_EQ(installer->waitForExit(30s), 0);
     }

@@ -253,10 +253,18 @@ TEST_F(InstallerFlowTest, KeyboardOnlyChoosesWithoutInstallingAndClosesWithoutQu
     expectOffer("Install Quillmark", texts::destination(systemApplication));
     auto onPopUp = [](const ApplicationSnapshot& now) { return now.focused() && now.focused()->role == "combo box"; };
     waitFor("the focus on the pop-up", onPopUp);
+    // The keyboard goes from the pop-up to the buttons, left to right, and back.
+    auto onButton = [](const std::string& name) {
+        return [name](const ApplicationSnapshot& now) {
+            return now.focused() && now.focused()->role == "push button" && now.focused()->name == name;
+        };
+    };
     press("Tab");
-    waitFor("the focus on a button", [](const ApplicationSnapshot& now) {
-        return now.focused() && now.focused()->role == "push button";
-    });
+    waitFor("the focus on Cancel", onButton("Cancel"));
+    press("Tab");
+    waitFor("the focus on Install Quillmark", onButton("Install Quillmark"));
+    press("shift+Tab");
+    waitFor("the focus back on Cancel", onButton("Cancel"));
     press("shift+Tab");
     waitFor("the focus back on the pop-up", onPopUp);
 

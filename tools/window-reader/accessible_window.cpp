@@ -92,6 +92,7 @@ void collect(AtspiAccessible* object, int depth, std::vector<AccessibleNode>& no
         node.focused = atspi_state_set_contains(states, ATSPI_STATE_FOCUSED);
         node.showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
         node.selected = atspi_state_set_contains(states, ATSPI_STATE_SELECTED);
+        node.defunct = atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT);
         g_object_unref(states);
     }
     nodes.push_back(std::move(node));
@@ -237,6 +238,14 @@ const AccessibleNode* ApplicationSnapshot::sheet() const
     return nullptr;
 }
 
+bool ApplicationSnapshot::isTornDown() const
+{
+    const AccessibleNode* frame = find("frame");
+    if (!frame || !frame->showing)
+        return true;
+    return std::any_of(nodes.begin(), nodes.end(), [](const AccessibleNode& node) { return node.defunct; });
+}
+
 std::string ApplicationSnapshot::describe() const
 {
     auto enabled = [](const AccessibleNode& node) { return node.enabled ? "enabled" : "disabled"; };
@@ -286,10 +295,9 @@ void heard(AtspiEvent* event, void* data)
     auto* listener = static_cast<std::vector<std::string>*>(data);
     if (!event->source || roleOf(event->source) != "status bar")
         return;
-    if (G_VALUE_HOLDS_STRING(&event->any_data)) {
-        const gchar* text = g_value_get_string(&event->any_data);
-        listener->push_back(text ? text : "");
-    }
+    // The toolkit's announcement carries the object whose name changed, not
+    // the new name: the text is asked of the object itself.
+    listener->push_back(nameOf(event->source));
 }
 
 } // namespace

@@ -25,6 +25,8 @@ struct AccessibleNode {
     bool focused = false;
     bool showing = false;
     bool selected = false;
+    // The object is gone, or going: its window is being torn down.
+    bool defunct = false;
 };
 
 // Everything an application shows over the accessibility bus at one moment:
@@ -52,6 +54,11 @@ struct ApplicationSnapshot {
     // The top-level dialog in front of the window, if any.
     const AccessibleNode* sheet() const;
 
+    // Whether the window is being torn down (or not up yet): no window that
+    // is showing, or an object that is already gone. Such a reading is half
+    // of what the user saw and is not worth keeping.
+    bool isTornDown() const;
+
     // The whole state on one line, for logs and failure messages.
     std::string describe() const;
 };
@@ -77,7 +84,10 @@ public:
     // reader does when its user activates an object.
     bool perform(const AccessibleNode& node, const std::string& action);
 
-    // The texts the status line announced, each change once, in order.
+    // The texts the status line announced, in order, one for each
+    // announcement the application sent. An announcement carries only its
+    // source, so each text is the source's name when the announcement is
+    // read.
     std::vector<std::string> announcements();
 
 private:

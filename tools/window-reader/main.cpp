@@ -4,9 +4,13 @@
 //   window-reader watch PID FOLDER
 //
 // Until process PID ends, every state of its window that differs from the
-// one before is written to FOLDER/states.txt ("step-NN.png", a tab, the
-// state on one line) with a screenshot of the whole display as
-// FOLDER/step-NN.png, taken with ImageMagick's import.
+// one before, and that two readings in a row agree on, is written to
+// FOLDER/states.txt ("step-NN.png", a tab, the state on one line) with a
+// screenshot of the whole display taken between those readings as
+// FOLDER/step-NN.png (ImageMagick's import). A window being torn down is
+// not read. Every text the status line announces is written there too, in
+// order ("announcement", a tab, the text), so a phase too short for two
+// readings is still listed.
 #include "tools/window-reader/accessible_window.hpp"
 
 #include <cerrno>
@@ -26,6 +30,14 @@ using namespace std::chrono_literals;
 bool running(int pid)
 {
     return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+std::string oneLine(const std::string& text)
+{
+    std::string line;
+    for (char c : text)
+        line += c == '\n' ? std::string("\\n") : std::string(1, c == '\t' ? ' ' : c);
+    return line;
 }
 
 bool screenshot(const std::string& path)
@@ -49,23 +61,46 @@ int watch(int pid, const std::string& folder)
         std::fprintf(stderr, "window-reader: %s.\n", whyNot.c_str());
         return 1;
     }
+    std::ofstream states(folder + "/states.txt", std::ios::app);
+    std::size_t announced = 0;
+    auto writeAnnouncements = [&] {
+        auto texts = reader->announcements();
+        for (; announced < texts.size(); ++announced)
+            states << "announcement\t" << oneLine(texts[announced]) << '\n' << std::flush;
+    };
     std::string last;
     int step = 0;
     while (running(pid)) {
-        auto snapshot = reader->snapshot();
-        if (snapshot.nodes.empty())
+        auto before = reader->snapshot();
+        writeAnnouncements();
+        if (before.nodes.empty())
             break;
-        std::string state = snapshot.describe();
-        if (state != last) {
-            last = state;
-            char name[32];
-            std::snprintf(name, sizeof name, "step-%02d.png", ++step);
-            if (!screenshot(folder + "/" + name))
-                std::fprintf(stderr, "window-reader: the screenshot %s could not be taken.\n", name);
-            std::ofstream(folder + "/states.txt", std::ios::app) << name << '\t' << state << '\n';
+        std::string state = before.describe();
+        if (before.isTornDown() || state == last) {
+            std::this_thread::sleep_for(30ms);
+            continue;
         }
-        std::this_thread::sleep_for(30ms);
+        // The picture is kept with the state only when a second reading,
+        // after the picture, finds the same state: the picture then shows it,
+        // and the state was not read half before and half after a change.
+        char name[32];
+        std::snprintf(name, sizeof name, "step-%02d.png", step + 1);
+        const std::string picture = folder + "/" + name;
+        const std::string unconfirmed = folder + "/unconfirmed.png";
+        bool pictured = screenshot(unconfirmed);
+        auto after = reader->snapshot();
+        writeAnnouncements();
+        if (after.isTornDown() || after.describe() != state) {
+            std::remove(unconfirmed.c_str());
+            continue;
+        }
+        if (!pictured || std::rename(unconfirmed.c_str(), picture.c_str()) != 0)
+            std::fprintf(stderr, "window-reader: the screenshot %s could not be taken.\n", name);
+        ++step;
+        last = state;
+        states << name << '\t' << state << '\n' << std::flush;
     }
+    writeAnnouncements();
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace quillmark::platform {
 namespace {
@@ -149,6 +151,75 @@ TEST_F(SystemWorkspaceTest, AProgramThatWouldDieOfSIGTERMAndHasNoWindowIsLeftRun
     EXPECT_EQ(listedAt(bundle.path()).size(), 1u);
 }
 
+// A program that is no copy may still map a file of the bundle, a document
+// or a resource, for reading; only a file mapped to run code makes a copy.
+TEST_F(SystemWorkspaceTest, OnlyAFileMappedToRunMakesARunningCopy)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> extra;
+        bool listed;
+        int exitStatus; // 10: the program was sent SIGTERM
+    };
+    for (const auto& row : { Case { "mapped for reading", {}, false, 0 }, Case { "mapped to run", { "exec" }, true, 10 } }) {
+        SCOPED_TRACE(row.name);
+        testing::TemporaryFolder place;
+        auto bundle = BundleBuilder().executable(quitsOnRequest).write(place.path("Quillmark.app"));
+        auto resource = bundle.path() + "/Contents/Resources/About.txt";
+        auto ready = place.path("ready");
+        std::vector<std::string> arguments { QUILLMARK_QUIT_SIGNAL_PROBE, "map", resource, ready };
+        arguments.insert(arguments.end(), row.extra.begin(), row.extra.end());
+        RunningChild program(arguments);
+        ASSERT_TRUE(eventually([&] { return ::access(ready.c_str(), F_OK) == 0 || program.state() == 'Z'; }));
+        ASSERT_NE(program.state(), 'Z') << "the program could not map the file";
+
+        auto listed = listedAt(bundle.path());
+        EXPECT_EQ(listed.size(), row.listed ? 1u : 0u);
+        for (auto& application : listed)
+            application->requestQuit();
+        program.closeInput();
+        ASSERT_TRUE(eventually([&] { return program.state() == 'Z'; }));
+        ASSERT_TRUE(program.collect());
+        ASSERT_TRUE(WIFEXITED(program.waitStatus()));
+        EXPECT_EQ(WEXITSTATUS(program.waitStatus()), row.exitStatus);
+    }
+}
+
+// A copy that blocks SIGTERM with nothing to read it would die of it the
+// moment it unblocks it; only a signalfd that reads it makes it handled.
+TEST_F(SystemWorkspaceTest, ACopyThatBlocksSIGTERMForAMomentIsNeverSignalled)
+{
+    auto bundle = compiledBundle(folder.path("Quillmark.app"), QUILLMARK_QUIT_SIGNAL_PROBE);
+    auto ready = folder.path("ready");
+    RunningChild copy({ programOf(bundle), "block-briefly", ready });
+    ASSERT_TRUE(eventually([&] { return ::access(ready.c_str(), F_OK) == 0; }));
+    ASSERT_TRUE(signalInStatusMask(copy.pid(), "SigBlk", SIGTERM));
+    ASSERT_EQ(listedAt(bundle.path()).size(), 1u);
+    listedAt(bundle.path()).front()->requestQuit();
+
+    EXPECT_FALSE(signalInStatusMask(copy.pid(), "SigPnd", SIGTERM));
+    EXPECT_FALSE(signalInStatusMask(copy.pid(), "ShdPnd", SIGTERM));
+    copy.closeInput();
+    ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; }));
+    ASSERT_TRUE(copy.collect());
+    EXPECT_FALSE(WIFSIGNALED(copy.waitStatus())) << "ended by signal " << WTERMSIG(copy.waitStatus());
+    EXPECT_TRUE(WIFEXITED(copy.waitStatus()) && WEXITSTATUS(copy.waitStatus()) == 0);
+}
+
+TEST_F(SystemWorkspaceTest, ACopyThatReadsSIGTERMThroughASignalfdQuitsOnRequest)
+{
+    auto bundle = compiledBundle(folder.path("Quillmark.app"), QUILLMARK_QUIT_SIGNAL_PROBE);
+    auto ready = folder.path("ready");
+    RunningChild copy({ programOf(bundle), "signalfd", ready });
+    ASSERT_TRUE(eventually([&] { return ::access(ready.c_str(), F_OK) == 0; }));
+    ASSERT_EQ(listedAt(bundle.path()).size(), 1u);
+    listedAt(bundle.path()).front()->requestQuit();
+
+    ASSERT_TRUE(eventually([&] { return copy.state() == 'Z'; })) << "the copy was not asked";
+    ASSERT_TRUE(copy.collect());
+    EXPECT_TRUE(WIFEXITED(copy.waitStatus()) && WEXITSTATUS(copy.waitStatus()) == 0);
+}
+
 // The test's own X server stands for the installer's display, found the way
 // any X11 program finds it: through DISPLAY.
 class SystemWorkspaceWindowTest : public SystemWorkspaceTest {
@@ -192,6 +263,55 @@ TEST_F(SystemWorkspaceWindowTest, AWindowProgramWithoutASIGTERMHandlerQuitsThrou
     EXPECT_FALSE(WIFSIGNALED(copy.waitStatus())) << "ended by signal " << WTERMSIG(copy.waitStatus());
     ASSERT_TRUE(WIFEXITED(copy.waitStatus()));
     EXPECT_EQ(WEXITSTATUS(copy.waitStatus()), 0);
+}
+
+// Sends the close request a window manager's close button sends, with a time.
+void closeAsTheUserWould(const std::string& display, uint32_t window)
+{
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(connection));
+    auto atom = [&](const char* name) {
+        auto* reply = xcb_intern_atom_reply(connection,
+            xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        xcb_atom_t value = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        std::free(reply);
+        return value;
+    };
+    xcb_client_message_event_t request {};
+    request.response_type = XCB_CLIENT_MESSAGE;
+    request.format = 32;
+    request.window = window;
+    request.type = atom("WM_PROTOCOLS");
+    request.data.data32[0] = atom("WM_DELETE_WINDOW");
+    request.data.data32[1] = 1;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&request));
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    xcb_disconnect(connection);
+}
+
+// Any client may set _NET_WM_PID on any window. A copy without a window of
+// its own is claimed by another program's window: asking the copy to quit
+// must not close that window. The installer's request has reached the
+// server before it returns, so the window would see it before the close the
+// test sends afterwards; the program's exit status tells which came first.
+TEST_F(SystemWorkspaceWindowTest, AWindowThatOnlyClaimsTheCopysProcessNumberStaysOpen)
+{
+    auto bundle = compiledBundle(folder.path("Quillmark.app"), "/bin/sleep");
+    RunningChild copy({ programOf(bundle), "30" });
+    ASSERT_TRUE(eventually([&] { return listedAt(bundle.path()).size() == 1; }));
+    auto ready = folder.path("window-shown");
+    RunningChild impostor({ QUILLMARK_WINDOW_WITHOUT_QUIT_SIGNAL, ready, std::to_string(copy.pid()) });
+    ASSERT_TRUE(eventually([&] { return ::access(ready.c_str(), F_OK) == 0 || impostor.state() == 'Z'; }, std::chrono::seconds(10)));
+    ASSERT_NE(impostor.state(), 'Z') << "the window program could not show its window";
+    listedAt(bundle.path()).front()->requestQuit();
+
+    closeAsTheUserWould(display->name(), static_cast<uint32_t>(std::stoul(testing::readFile(ready))));
+    ASSERT_TRUE(eventually([&] { return impostor.state() == 'Z'; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(impostor.collect());
+    ASSERT_TRUE(WIFEXITED(impostor.waitStatus()));
+    EXPECT_EQ(WEXITSTATUS(impostor.waitStatus()), 10) << "the installer's request closed the window";
+    EXPECT_FALSE(signalInStatusMask(copy.pid(), "SigPnd", SIGTERM));
+    EXPECT_FALSE(listedAt(bundle.path()).front()->isTerminated());
 }
 
 // Root sees every process on the machine; the running applications are still

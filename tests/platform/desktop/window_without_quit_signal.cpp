@@ -1,12 +1,18 @@
 // A desktop program that, like most, leaves SIGTERM to its default action:
 // it can be asked to quit only through its window. It shows one window that
-// takes the window manager's close request, touches the file named by its
-// argument once the window is up, and exits with status 0 when asked to
-// close.
+// takes the window manager's close request, writes the window's number to
+// the file named by its first argument once the window is up, and exits when
+// asked to close: with 0 when the request carries no time, as the
+// installer's does, and with 10 when it carries one.
+//
+// With a second argument, a process number, it sets that number as the
+// window's _NET_WM_PID, as any client may on any window.
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -25,7 +31,7 @@ xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2)
+    if (argc != 2 && argc != 3)
         return 2;
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection))
@@ -37,27 +43,32 @@ int main(int argc, char** argv)
     auto protocols = atomNamed(connection, "WM_PROTOCOLS");
     auto deleteWindow = atomNamed(connection, "WM_DELETE_WINDOW");
     auto processNumber = atomNamed(connection, "_NET_WM_PID");
-    uint32_t pid = static_cast<uint32_t>(::getpid());
+    uint32_t pid = argc == 3 ? static_cast<uint32_t>(std::stoul(argv[2])) : static_cast<uint32_t>(::getpid());
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, processNumber, XCB_ATOM_CARDINAL, 32, 1, &pid);
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, protocols, XCB_ATOM_ATOM, 32, 1, &deleteWindow);
     xcb_map_window(connection, window);
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 
-    int ready = ::open(argv[1], O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (ready < 0)
+    // Written whole before it appears under its name.
+    std::string partial = std::string(argv[1]) + ".partial";
+    std::FILE* ready = std::fopen(partial.c_str(), "w");
+    if (ready == nullptr)
         return 4;
-    ::close(ready);
+    std::fprintf(ready, "%u\n", window);
+    if (std::fclose(ready) != 0 || std::rename(partial.c_str(), argv[1]) != 0)
+        return 4;
 
     while (xcb_generic_event_t* event = xcb_wait_for_event(connection)) {
-        bool closing = false;
+        int closing = -1;
         if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
             auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
-            closing = message->type == protocols && message->data.data32[0] == deleteWindow;
+            if (message->type == protocols && message->data.data32[0] == deleteWindow)
+                closing = message->data.data32[1] == XCB_CURRENT_TIME ? 0 : 10;
         }
         std::free(event);
-        if (closing) {
+        if (closing >= 0) {
             xcb_disconnect(connection);
-            return 0;
+            return closing;
         }
     }
     xcb_disconnect(connection);

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 
 #include <map>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -238,6 +239,61 @@ TEST(WindowTest, AccessibilityNamesTellWhatTheControlsAre)
         EXPECT_EQ(accessible->text(QAccessible::Name), name);
         EXPECT_EQ(accessible->role(), role) << name.toStdString();
     }
+    // What the status line is for stays said while its name follows the text.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(shown.status->widget())->text(QAccessible::Description),
+        QStringLiteral("Installer status"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(shown.title->widget())->text(QAccessible::Description), QString());
+}
+
+// The keyboard goes from the pop-up to the buttons, left to right, and round.
+TEST(WindowTest, TabGoesFromThePopUpToTheButtonsLeftToRight)
+{
+    ShownWindow shown;
+    shown.destinations->addItem("/Applications \u00B7 New installation");
+    ShownWindow::settle();
+    std::vector<QWidget*> visited { shown.window()->focusWidget() };
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(shown.window()->focusWidget(), Qt::Key_Tab);
+        visited.push_back(shown.window()->focusWidget());
+    }
+    EXPECT_EQ(visited, (std::vector<QWidget*> { shown.destinations->widget(), shown.secondary->widget(),
+                           shown.primary->widget(), shown.destinations->widget() }));
+}
+
+// One change of state sets several controls in turn; the focus moves once,
+// when all are set, straight to where the new state puts it.
+TEST(WindowTest, TheFocusMovesOncePerChangeOfState)
+{
+    ShownWindow shown;
+    shown.destinations->addItem("/Applications \u00B7 New installation");
+    // Busy installing: only Cancel can be used.
+    shown.destinations->setEnabled(false);
+    shown.primary->setEnabled(false);
+    ShownWindow::settle();
+    ASSERT_EQ(shown.window()->focusWidget(), shown.secondary->widget());
+
+    struct FocusLog : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::FocusIn)
+                arrivals.push_back(watched);
+            return false;
+        }
+        std::vector<QObject*> arrivals;
+    } log;
+    for (QWidget* control : { static_cast<QWidget*>(shown.destinations->widget()),
+             static_cast<QWidget*>(shown.secondary->widget()), static_cast<QWidget*>(shown.primary->widget()) })
+        control->installEventFilter(&log);
+
+    // As the controller ends an installation: idle again, then the pop-up
+    // goes off and "Open Quillmark" becomes the way on.
+    shown.destinations->setEnabled(true);
+    shown.primary->setEnabled(true);
+    shown.destinations->setEnabled(false);
+    shown.primary->setTitle("Open Quillmark");
+    shown.secondary->setTitle("Done");
+    ShownWindow::settle();
+    EXPECT_EQ(log.arrivals, std::vector<QObject*> { shown.primary->widget() });
 }
 
 TEST(WindowTest, PopUpItemsCanBeChosenThroughTheAccessibilityInterface)
