@@ -1,34 +1,36 @@
-# quillmark_highest_symbol_versions(READELF FILES GLIBC GLIBC_FILE GLIBCXX GLIBCXX_FILE):
+# quillmark_highest_symbol_versions(OBJDUMP FILES GLIBC GLIBC_FILE GLIBCXX GLIBCXX_FILE):
 # the highest GLIBC_ and GLIBCXX_ versions that any of FILES asks the loader
 # for (its version needs), and the first file that asks for each.
-function(quillmark_highest_symbol_versions readelf files glibc glibc_file glibcxx glibcxx_file)
+function(quillmark_highest_symbol_versions objdump files glibc glibc_file glibcxx glibcxx_file)
   set(highest_glibc 0)
   set(highest_glibcxx 0)
   set(glibc_by "")
   set(glibcxx_by "")
   foreach(file IN LISTS files)
-    execute_process(COMMAND "${readelf}" --version-info --wide "${file}"
+    # The private headers name the versions without the per-symbol table
+    # that readelf prints, which is megabytes for a Qt library.
+    execute_process(COMMAND "${objdump}" --private-headers "${file}"
       OUTPUT_VARIABLE needs RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
-      message(FATAL_ERROR "readelf could not read ${file}")
+      message(FATAL_ERROR "objdump could not read ${file}")
     endif()
-    # Only the needs section: a library's own definitions are not needs.
-    string(FIND "${needs}" "Version needs section" start)
+    # Only the references: a library's own definitions are not needs.
+    string(FIND "${needs}" "Version References:" start)
     if(start EQUAL -1)
       continue()
     endif()
     string(SUBSTRING "${needs}" ${start} -1 needs)
-    string(REGEX MATCHALL "Name: GLIBC_[0-9.]+" found "${needs}")
+    string(REGEX MATCHALL " GLIBC_[0-9.]+" found "${needs}")
     foreach(entry IN LISTS found)
-      string(REGEX REPLACE "Name: GLIBC_" "" version "${entry}")
+      string(REGEX REPLACE " GLIBC_" "" version "${entry}")
       if(version VERSION_GREATER highest_glibc)
         set(highest_glibc "${version}")
         set(glibc_by "${file}")
       endif()
     endforeach()
-    string(REGEX MATCHALL "Name: GLIBCXX_[0-9.]+" found "${needs}")
+    string(REGEX MATCHALL " GLIBCXX_[0-9.]+" found "${needs}")
     foreach(entry IN LISTS found)
-      string(REGEX REPLACE "Name: GLIBCXX_" "" version "${entry}")
+      string(REGEX REPLACE " GLIBCXX_" "" version "${entry}")
       if(version VERSION_GREATER highest_glibcxx)
         set(highest_glibcxx "${version}")
         set(glibcxx_by "${file}")
