@@ -268,7 +268,19 @@ TEST_F(InstallerFlowTest, KeyboardOnlyChoosesWithoutInstallingAndClosesWithoutQu
     press("shift+Tab");
     waitFor("the focus back on the pop-up", onPopUp);
 
+    // Keys meant for the open list wait until it is open: sent earlier, they
+    // would reach the closed pop-up or the window, as a user's would.
+    auto listOpen = [](const ApplicationSnapshot& now) {
+        const auto* box = now.find("combo box");
+        if (!box)
+            return false;
+        for (const auto* list : now.childrenOf(*box))
+            if (list->showing)
+                return true;
+        return false;
+    };
     press("alt+Down");
+    waitFor("the list open", listOpen);
     press("Down");
     press("Return");
     auto window = waitFor("the user's folder chosen", [&](const ApplicationSnapshot& now) {
@@ -279,7 +291,9 @@ TEST_F(InstallerFlowTest, KeyboardOnlyChoosesWithoutInstallingAndClosesWithoutQu
     EXPECT_FALSE(fs::exists(userApplication()));
 
     press("alt+Down");
+    waitFor("the list open", listOpen);
     press("Escape");
+    waitFor("the list closed", [&](const ApplicationSnapshot& now) { return !listOpen(now) && onPopUp(now); });
     expectStillRunning();
     window = reader->snapshot();
     EXPECT_EQ(window.statusText(), texts::destination(userApplication()));
