@@ -1,5 +1,6 @@
 #include "tests/controller/installer_harness.hpp"
 
+#include "platform/desktop/quit_request.hpp"
 #include "platform/desktop/system_workspace.hpp"
 #include "tests/support/bundle_builder.hpp"
 #include "tests/support/child_process.hpp"
@@ -145,6 +146,10 @@ TEST_F(SampleViewerTest, IsFoundAtItsRootAndQuitsOnTheRequest)
     EXPECT_EQ(installer.running(application("linked")).size(), 1u);
     EXPECT_TRUE(installer.running(application("user")).empty());
 
+    // A copy is listed from the moment its program is loaded, but it takes
+    // the request only once it reads the signal; asked before that, it
+    // declines, as any copy still starting does.
+    ASSERT_TRUE(eventually([&] { return platform::handlesQuitSignal(viewer.pid()); }, std::chrono::seconds(30)));
     installer.running(application("system")).front()->requestQuit();
     EXPECT_EQ(viewer.waitForExit(std::chrono::seconds(10)), 0) << "it quits normally, with status 0";
     EXPECT_TRUE(installer.running(application("system")).empty());
