@@ -94,11 +94,15 @@ void DigestsAhead::run()
         if (!keptFrom || !waitFor(*keptFrom))
             continue;
         auto readBegan = KnownDigests::readBegins();
-        if (::fstat(file.get(), &status) != 0 || !known_.mayKeepReadOf(file.get()))
+        if (::fstat(file.get(), &status) != 0)
+            continue;
+        // Changed again while waiting, or held by a writer: not read at all.
+        auto kept = known_.keptRead(file.get(), status, readBegan);
+        if (!kept)
             continue;
         Sha256 digest {};
         if (hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest) == 0)
-            known_.remember(file.get(), status, digest, readBegan);
+            known_.remember(*kept, digest);
     }
 }
 

@@ -40,16 +40,17 @@ FileDigest digestFile(int rootFd, const std::string& path, FileHasher& hasher, K
     digest.regular = true;
     digest.executable = (status.st_mode & 0111) != 0;
     digest.setsIdentity = (status.st_mode & (S_ISUID | S_ISGID)) != 0;
+    std::optional<KnownDigests::KeptRead> kept;
     if (known != nullptr) {
         if (auto sha256 = known->find(file.get(), status)) {
             digest.sha256 = *sha256;
             return digest;
         }
+        kept = known->keptRead(file.get(), status, readBegan);
     }
-    bool keep = known != nullptr && known->mayKeepReadOf(file.get());
     digest.error = hasher.sha256(file.get(), static_cast<std::uint64_t>(status.st_size), digest.sha256);
-    if (digest.error == 0 && keep)
-        known->remember(file.get(), status, digest.sha256, readBegan);
+    if (digest.error == 0 && kept)
+        known->remember(*kept, digest.sha256);
     return digest;
 }
 

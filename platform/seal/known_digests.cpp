@@ -112,19 +112,36 @@ bool KnownDigests::mayKeepReadOf(int fd) const
     return unwritableMountOf(fd) || noWriterHolds(fd);
 }
 
+bool KnownDigests::changedAStepBefore(const struct stat& status, const timespec& readBegan) const
+{
+    auto granularity = granularityOf(status.st_dev);
+    // A change made during the read is stamped with the read's step at the
+    // earliest; only a change time before that step tells it apart.
+    return granularity && nanoseconds(status.st_ctim) < stepStart(readBegan, *granularity);
+}
+
 void KnownDigests::remember(int fd, const struct stat& status, const Sha256& digest, const timespec& readBegan)
 {
     auto unwritableMount = unwritableMountOf(fd);
-    if (!unwritableMount) {
-        auto granularity = granularityOf(status.st_dev);
-        // A change made during the read is stamped with the read's step at
-        // the earliest; only a change time before that step tells it apart.
-        if (!granularity || nanoseconds(status.st_ctim) >= stepStart(readBegan, *granularity))
-            return;
-    }
+    if (!unwritableMount && !changedAStepBefore(status, readBegan))
+        return;
+    remember(KeptRead { status, unwritableMount }, digest);
+}
+
+std::optional<KnownDigests::KeptRead> KnownDigests::keptRead(int fd, const struct stat& status, const timespec& readBegan) const
+{
+    auto unwritableMount = unwritableMountOf(fd);
+    if (!unwritableMount && (!changedAStepBefore(status, readBegan) || !noWriterHolds(fd)))
+        return std::nullopt;
+    return KeptRead { status, unwritableMount };
+}
+
+void KnownDigests::remember(const KeptRead& read, const Sha256& digest)
+{
+    const auto& status = read.status;
     std::lock_guard guard(lock_);
     entries_.insert_or_assign(Key { status.st_dev, status.st_ino },
-        Entry { status.st_size, status.st_mtim, status.st_ctim, digest, unwritableMount });
+        Entry { status.st_size, status.st_mtim, status.st_ctim, digest, read.unwritableMount });
 }
 
 std::optional<Sha256> KnownDigests::find(int fd, const struct stat& status) const

@@ -70,6 +70,18 @@ public:
     // volume's clock before `readBegan`. Only for a read for which
     // mayKeepReadOf() answered true just before it began.
     void remember(int fd, const struct stat& status, const Sha256& digest, const timespec& readBegan);
+
+    // A read whose digest may be kept, as found before it began.
+    struct KeptRead {
+        struct stat status;
+        std::optional<std::uint64_t> unwritableMount;
+    };
+    // What mayKeepReadOf() and remember() ask of a read, asked once before it
+    // begins: nothing when its digest would not be kept, and then no lease
+    // is taken for it.
+    std::optional<KeptRead> keptRead(int fd, const struct stat& status, const timespec& readBegan) const;
+    void remember(const KeptRead& read, const Sha256& digest);
+
     // The digest of the open file `fd` whose attributes are now `status`, if
     // it is known and the file is unchanged since.
     std::optional<Sha256> find(int fd, const struct stat& status) const;
@@ -96,6 +108,8 @@ private:
     };
 
     std::optional<std::int64_t> granularityOf(dev_t device) const;
+    // Whether the change time lies a whole step of its volume's clock before `readBegan`.
+    bool changedAStepBefore(const struct stat& status, const timespec& readBegan) const;
     // The mount of the open file, when nothing can write its volume.
     std::optional<std::uint64_t> unwritableMountOf(int fd) const;
 
