@@ -10,13 +10,6 @@
 namespace quillmark::platform {
 namespace {
 
-constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
-
-std::int64_t nanoseconds(const timespec& time)
-{
-    return static_cast<std::int64_t>(time.tv_sec) * nanosecondsPerSecond + time.tv_nsec;
-}
-
 timespec timeOf(std::int64_t nanoseconds)
 {
     return { static_cast<time_t>(nanoseconds / nanosecondsPerSecond), static_cast<long>(nanoseconds % nanosecondsPerSecond) };
@@ -30,7 +23,7 @@ bool same(const timespec& a, const timespec& b)
 // The start of the step of the volume's clock in which `time` lies.
 std::int64_t stepStart(const timespec& time, std::int64_t granularity)
 {
-    auto at = nanoseconds(time);
+    auto at = nanosecondsOf(time);
     return at - at % granularity;
 }
 
@@ -117,7 +110,7 @@ bool KnownDigests::changedAStepBefore(const struct stat& status, const timespec&
     auto granularity = granularityOf(status.st_dev);
     // A change made during the read is stamped with the read's step at the
     // earliest; only a change time before that step tells it apart.
-    return granularity && nanoseconds(status.st_ctim) < stepStart(readBegan, *granularity);
+    return granularity && nanosecondsOf(status.st_ctim) < stepStart(readBegan, *granularity);
 }
 
 void KnownDigests::remember(int fd, const struct stat& status, const Sha256& digest, const timespec& readBegan)

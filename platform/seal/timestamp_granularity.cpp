@@ -11,7 +11,6 @@
 namespace quillmark::platform {
 namespace {
 
-constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
 // A volume that keeps less than every other second is one whose times tell
 // nothing about a change made while a file is read.
 constexpr std::int64_t coarsestGranularity = 2 * nanosecondsPerSecond;
@@ -47,10 +46,7 @@ std::optional<std::int64_t> timestampGranularity(int folderFd)
     if (!measured)
         return std::nullopt;
 
-    auto nanoseconds = [](const timespec& time) {
-        return static_cast<std::int64_t>(time.tv_sec) * nanosecondsPerSecond + time.tv_nsec;
-    };
-    std::int64_t lost = nanoseconds(probeTime) - nanoseconds(status.st_mtim);
+    std::int64_t lost = nanosecondsOf(probeTime) - nanosecondsOf(status.st_mtim);
     if (lost < 0 || lost + 1 > coarsestGranularity)
         return std::nullopt;
     return lost + 1;

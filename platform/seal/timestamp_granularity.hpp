@@ -1,9 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 
 namespace quillmark::platform {
+
+inline constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
+
+// A file time, in nanoseconds since the epoch.
+constexpr std::int64_t nanosecondsOf(const timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * nanosecondsPerSecond + time.tv_nsec;
+}
 
 // The step, in nanoseconds, in which the volume holding the open folder
 // `folderFd` stores file times: 1 on most Linux volumes, 1,000,000,000 on
