@@ -1,5 +1,7 @@
 #include "transaction/install_transaction.hpp"
 
+#include "transaction/staging_folders.hpp"
+
 namespace quillmark::transaction {
 
 InstallTransaction::InstallTransaction(const InstallerEngine& engine, const InstalledIdentity& payload,
@@ -11,8 +13,8 @@ InstallTransaction::InstallTransaction(const InstallerEngine& engine, const Inst
     , callbacks_(callbacks)
     , payloadDigests_(payloadDigests)
     , root_(location.root)
-    , destination_(location.root.appendingDirectory("Quillmark.app").standardized())
-    , lockFile_(location.root.appendingFile(".Quillmark.install.lock"))
+    , destination_(destinationIn(location.root))
+    , lockFile_(lockFileIn(location.root))
     , record_(engine.services().record.get())
 {
 }

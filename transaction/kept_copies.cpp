@@ -10,19 +10,11 @@
 namespace quillmark {
 namespace {
 
+using transaction::destinationIn;
 using transaction::holdsPreviousCopy;
 using transaction::isStagingFolder;
+using transaction::lockFileIn;
 using transaction::previousCopyName;
-
-platform::FileURL destinationIn(const platform::FileURL& root)
-{
-    return root.appendingDirectory("Quillmark.app").standardized();
-}
-
-platform::FileURL lockFileIn(const platform::FileURL& root)
-{
-    return root.appendingFile(".Quillmark.install.lock");
-}
 
 // Staging folders in the root that hold a previous copy. Read without the
 // lock, to learn whether the lock is worth taking at all.

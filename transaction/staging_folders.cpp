@@ -6,6 +6,16 @@
 
 namespace quillmark::transaction {
 
+platform::FileURL destinationIn(const platform::FileURL& root)
+{
+    return root.appendingDirectory("Quillmark.app").standardized();
+}
+
+platform::FileURL lockFileIn(const platform::FileURL& root)
+{
+    return root.appendingFile(".Quillmark.install.lock");
+}
+
 bool isStagingFolderName(const std::string& name)
 {
     static const platform::RegularExpression stagingName(

@@ -10,6 +10,11 @@
 
 namespace quillmark::transaction {
 
+// Where a root holds the installed copy, and the file every installer locks
+// before it changes anything in that root.
+platform::FileURL destinationIn(const platform::FileURL& root);
+platform::FileURL lockFileIn(const platform::FileURL& root);
+
 // Inside a staging folder: where the installed copy waits while its
 // successor is moved in and verified.
 inline constexpr std::string_view previousCopyName = "Previous Quillmark.app";
