@@ -53,12 +53,6 @@ void QuillmarkInstaller::loadPayload(const platform::FileURL& bundle)
     });
 }
 
-InstalledIdentity QuillmarkInstaller::validateSource(const platform::FileURL& bundle) const
-{
-    platform::KnownDigests digests;
-    return validateSource(bundle, digests);
-}
-
 InstalledIdentity QuillmarkInstaller::validateSource(const platform::FileURL& bundle, platform::KnownDigests& digests) const
 {
     if (!environment_.volumeIsReadOnly(bundle))

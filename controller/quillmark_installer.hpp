@@ -62,10 +62,9 @@ public:
     void setBusy(bool busy);
     void loadPayload(const platform::FileURL& bundle);
     // Background work: the bundle on a read-only volume, verified, and of the
-    // release and build this installer was made for.
-    InstalledIdentity validateSource(const platform::FileURL& bundle) const;
-    // The same, recording in `digests` what the verification hashed, for the
-    // installation's own check of the payload.
+    // release and build this installer was made for, recording in `digests`
+    // what the verification hashed, for the installation's own check of the
+    // payload.
     InstalledIdentity validateSource(const platform::FileURL& bundle, platform::KnownDigests& digests) const;
     void choosePayload();
     void refreshLocations(const std::optional<platform::FileURL>& select);

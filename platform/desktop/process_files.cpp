@@ -80,20 +80,24 @@ bool signalInMask(const std::optional<std::string>& mask, int signal)
 
 // The running applications are the user's own session, never another
 // user's, even when the installer runs as root.
-bool belongsToThisUser(pid_t pid)
+bool belongsToThisUser(const std::string& statusText)
 {
-    auto status = readWhole(procPath(pid, "status"));
-    if (!status)
-        return false;
-    auto ids = statusLine(*status, "Uid");
+    auto ids = statusLine(statusText, "Uid");
     if (!ids)
         return false;
+    const auto own = std::to_string(::getuid());
     std::istringstream words(*ids);
     int count = 0;
     for (std::string word; words >> word; ++count)
-        if (word != std::to_string(::getuid()))
+        if (word != own)
             return false;
     return count == 4;
+}
+
+bool belongsToThisUser(pid_t pid)
+{
+    auto status = readWhole(procPath(pid, "status"));
+    return status && belongsToThisUser(*status);
 }
 
 } // namespace quillmark::platform

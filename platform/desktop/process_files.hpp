@@ -33,7 +33,8 @@ std::optional<std::string> statusLine(const std::string& statusText, std::string
 bool signalInMask(const std::optional<std::string>& mask, int signal);
 
 // Whether all real, effective, saved and file-system user ids are this
-// installer's own user.
+// installer's own user; the second from a status text already read.
 bool belongsToThisUser(pid_t pid);
+bool belongsToThisUser(const std::string& statusText);
 
 } // namespace quillmark::platform

@@ -65,16 +65,19 @@ bool isStillTheListedProcess(pid_t pid, unsigned long long startTime)
     return !hasGone(status) && status->startTime == startTime;
 }
 
+bool handlesQuitSignal(pid_t pid, const std::string& statusText)
+{
+    if (signalInMask(statusLine(statusText, "SigCgt"), SIGTERM))
+        return true;
+    return everyThreadBlocks(pid, SIGTERM) && readsThroughSignalDescriptor(pid, SIGTERM);
+}
+
 } // namespace
 
 bool handlesQuitSignal(pid_t pid)
 {
     auto status = readWhole(procPath(pid, "status"));
-    if (!status)
-        return false;
-    if (signalInMask(statusLine(*status, "SigCgt"), SIGTERM))
-        return true;
-    return everyThreadBlocks(pid, SIGTERM) && readsThroughSignalDescriptor(pid, SIGTERM);
+    return status && handlesQuitSignal(pid, *status);
 }
 
 void requestPoliteQuit(pid_t pid, unsigned long long startTime)
@@ -85,9 +88,13 @@ void requestPoliteQuit(pid_t pid, unsigned long long startTime)
     UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     if (!process && errno != ENOSYS)
         return;
-    if (!isStillTheListedProcess(pid, startTime) || !belongsToThisUser(pid))
+    if (!isStillTheListedProcess(pid, startTime))
         return;
-    if (handlesQuitSignal(pid)) {
+    // Read once for both the owner and the signal handling.
+    auto status = readWhole(procPath(pid, "status"));
+    if (!status || !belongsToThisUser(*status))
+        return;
+    if (handlesQuitSignal(pid, *status)) {
         if (process)
             ::syscall(SYS_pidfd_send_signal, process.get(), SIGTERM, nullptr, 0);
         else

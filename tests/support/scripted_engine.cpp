@@ -39,31 +39,17 @@ std::vector<KeptCopy> ScriptedEngine::keptCopies() const
     return kept_;
 }
 
-namespace {
+void ScriptedEngine::restoreKeptCopy(const KeptCopy& kept) const { settle(restores, restoreScript, kept); }
 
-void forget(std::vector<KeptCopy>& kept, const KeptCopy& copy)
+void ScriptedEngine::removeKeptCopy(const KeptCopy& kept) const { settle(removals, removeScript, kept); }
+
+void ScriptedEngine::settle(std::atomic<int>& count, const KeptCopyScript& script, const KeptCopy& kept) const
 {
-    std::erase_if(kept, [&](const KeptCopy& each) { return each.staging == copy.staging; });
-}
-
-} // namespace
-
-void ScriptedEngine::restoreKeptCopy(const KeptCopy& kept) const
-{
-    ++restores;
-    if (restoreScript)
-        restoreScript(kept);
+    ++count;
+    if (script)
+        script(kept);
     std::lock_guard guard(lock_);
-    forget(kept_, kept);
-}
-
-void ScriptedEngine::removeKeptCopy(const KeptCopy& kept) const
-{
-    ++removals;
-    if (removeScript)
-        removeScript(kept);
-    std::lock_guard guard(lock_);
-    forget(kept_, kept);
+    std::erase_if(kept_, [&](const KeptCopy& each) { return each.staging == kept.staging; });
 }
 
 void ScriptedEngine::setKeptCopies(std::vector<KeptCopy> kept)

@@ -39,8 +39,9 @@ public:
     Install installScript;
     // Runs when a kept copy is put back or removed, and may throw; by
     // default both succeed.
-    std::function<void(const KeptCopy&)> restoreScript;
-    std::function<void(const KeptCopy&)> removeScript;
+    using KeptCopyScript = std::function<void(const KeptCopy&)>;
+    KeptCopyScript restoreScript;
+    KeptCopyScript removeScript;
 
     mutable std::atomic<int> verifications { 0 };
     mutable std::atomic<int> locationReads { 0 };
@@ -50,6 +51,9 @@ public:
     mutable std::atomic<int> removals { 0 };
 
 private:
+    // Counts the call, runs the script, and forgets the copy unless it threw.
+    void settle(std::atomic<int>& count, const KeptCopyScript& script, const KeptCopy& kept) const;
+
     mutable std::mutex lock_;
     std::vector<InstallerLocation> locations_;
     mutable std::vector<KeptCopy> kept_;

@@ -113,7 +113,9 @@ void collect(AtspiAccessible* object, int depth, std::vector<AccessibleNode>& no
     }
 }
 
-std::string oneLine(std::string text)
+} // namespace
+
+std::string oneLine(const std::string& text)
 {
     std::string result;
     for (char c : text) {
@@ -126,8 +128,6 @@ std::string oneLine(std::string text)
     }
     return result;
 }
-
-} // namespace
 
 const AccessibleNode* ApplicationSnapshot::find(const std::string& role, const std::optional<std::string>& name) const
 {

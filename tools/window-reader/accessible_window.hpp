@@ -11,6 +11,10 @@ struct _AtspiAccessible;
 
 namespace quillmark::windowreader {
 
+// `text` fit for one tab-separated line of a log: a line break as "\n", a
+// tab as a space.
+std::string oneLine(const std::string& text);
+
 // One object of an application as assistive technologies see it.
 struct AccessibleNode {
     std::shared_ptr<_AtspiAccessible> object;

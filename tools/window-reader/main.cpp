@@ -32,14 +32,6 @@ bool running(int pid)
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-std::string oneLine(const std::string& text)
-{
-    std::string line;
-    for (char c : text)
-        line += c == '\n' ? std::string("\\n") : std::string(1, c == '\t' ? ' ' : c);
-    return line;
-}
-
 bool screenshot(const std::string& path)
 {
     pid_t child = ::fork();
@@ -66,7 +58,7 @@ int watch(int pid, const std::string& folder)
     auto writeAnnouncements = [&] {
         auto texts = reader->announcements();
         for (; announced < texts.size(); ++announced)
-            states << "announcement\t" << oneLine(texts[announced]) << '\n' << std::flush;
+            states << "announcement\t" << quillmark::windowreader::oneLine(texts[announced]) << '\n' << std::flush;
     };
     std::string last;
     int step = 0;
