@@ -2,7 +2,9 @@
 // runnable file that make-disk-image writes beside the plain image, shows
 // its window; however it ends, nothing of its mount is left.
 
+#include "tests/app/base_set_sandbox.hpp"
 #include "tests/app/installer_on_display.hpp"
+#include "tests/support/scoped_mount.hpp"
 
 #include "platform/desktop/window_close_request.hpp"
 
@@ -12,12 +14,9 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sched.h>
-#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/utsname.h>
 #include <thread>
 #include <unistd.h>
@@ -33,40 +32,7 @@ constexpr uid_t unprivilegedUser = 65534;
 
 std::string mountsText()
 {
-    std::ifstream mounts("/proc/self/mounts");
-    std::stringstream text;
-    text << mounts.rdbuf();
-    return text.str();
-}
-
-// The installer the runnable file started: its child running the program
-// from the mounted image.
-pid_t installerStartedBy(pid_t runtime)
-{
-    auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::error_code error;
-        for (fs::directory_iterator entry("/proc", error), end; !error && entry != end; entry.increment(error)) {
-            const auto name = entry->path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos)
-                continue;
-            std::ifstream stat(entry->path() / "stat");
-            std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-            auto afterName = text.rfind(')');
-            if (afterName == std::string::npos)
-                continue;
-            std::istringstream fields(text.substr(afterName + 2));
-            char state;
-            pid_t parent = 0;
-            fields >> state >> parent;
-            auto program = fs::read_symlink(entry->path() / "exe", error).string();
-            if (parent == runtime && program.ends_with("/Contents/MacOS/QuillmarkInstaller"))
-                return std::stoi(name);
-            error.clear();
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return -1;
+    return testing::readFile("/proc/self/mounts");
 }
 
 enum class User { root, unprivileged };
@@ -97,13 +63,6 @@ protected:
         ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0) << std::strerror(errno);
     }
 
-    void TearDown() override
-    {
-        if (fuseCopyMounted)
-            ::umount2("/dev/fuse", MNT_DETACH);
-        testing::InstallerOnDisplayTest::TearDown();
-    }
-
     // The runnable file, written by make-disk-image beside the plain image.
     std::string makeRunnableFile()
     {
@@ -122,11 +81,9 @@ protected:
     // runtime folder and home are their own.
     void prepareUnprivilegedUser()
     {
-        const std::string copy = folder.path("fuse");
-        ASSERT_EQ(::mknod(copy.c_str(), S_IFCHR | 0666, makedev(10, 229)), 0) << std::strerror(errno);
-        ::chmod(copy.c_str(), 0666);
-        ASSERT_EQ(::mount(copy.c_str(), "/dev/fuse", nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
-        fuseCopyMounted = true;
+        std::string whyNot;
+        fuseCopy = testing::ScopedMount::fuseOpenToEveryone(folder.path("fuse"), whyNot);
+        ASSERT_TRUE(fuseCopy) << whyNot;
         ::chmod(folder.path().c_str(), 0755);
         for (const auto& own : { folder.path("runtime"), home })
             ASSERT_EQ(::chown(own.c_str(), unprivilegedUser, unprivilegedUser), 0) << own;
@@ -138,16 +95,7 @@ protected:
         if (user == User::unprivileged)
             arguments.insert(arguments.begin(),
                 { testing::programPath("setpriv"), "--reuid=65534", "--regid=65534", "--clear-groups", "--" });
-        installer = std::make_unique<testing::ChildProcess>(arguments,
-            std::map<std::string, std::string> {
-                { "DISPLAY", display->name() },
-                { "HOME", home },
-                { "XDG_RUNTIME_DIR", folder.path("runtime") },
-                { "XDG_DATA_HOME", "" },
-                { "DBUS_SESSION_BUS_ADDRESS", bus->sessionAddress() },
-                { "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1" },
-                { "AT_SPI_BUS_ADDRESS", "" },
-            });
+        installer = std::make_unique<testing::ChildProcess>(arguments, installerEnvironment());
     }
 
     // The installer's window, mapped on the display.
@@ -163,7 +111,7 @@ protected:
         return false;
     }
 
-    bool fuseCopyMounted = false;
+    std::unique_ptr<testing::ScopedMount> fuseCopy;
 };
 
 TEST_P(RunnableFileTest, ShowsTheInstallersWindowAndLeavesNothingMounted)
@@ -174,7 +122,8 @@ TEST_P(RunnableFileTest, ShowsTheInstallersWindowAndLeavesNothingMounted)
         ASSERT_NO_FATAL_FAILURE(prepareUnprivilegedUser());
     }
     startRunnableFile(file, GetParam().user);
-    const pid_t started = installerStartedBy(installer->pid());
+    // The runtime's child, running the program from the mounted image.
+    const pid_t started = testing::descendantRunning(installer->pid(), "QuillmarkInstaller", 60s);
     ASSERT_GT(started, 0) << "the runnable file started no installer";
 
     if (GetParam().user == User::root) {

@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace quillmark::testing {
@@ -140,6 +142,22 @@ std::unique_ptr<ScopedMount> ScopedMount::readOnlyBind(const std::string& path, 
         return nullptr;
     }
     return mount;
+}
+
+std::unique_ptr<ScopedMount> ScopedMount::fuseOpenToEveryone(const std::string& copy, std::string& whyNot)
+{
+    enterPrivateMountNamespace();
+    if (::mknod(copy.c_str(), S_IFCHR | 0666, makedev(10, 229)) != 0) {
+        whyNot = reason("making a FUSE device node at " + copy);
+        return nullptr;
+    }
+    // Without the umask's bits taken away.
+    ::chmod(copy.c_str(), 0666);
+    if (::mount(copy.c_str(), "/dev/fuse", nullptr, MS_BIND, nullptr) != 0) {
+        whyNot = reason("bind-mounting " + copy + " over /dev/fuse");
+        return nullptr;
+    }
+    return std::unique_ptr<ScopedMount>(new ScopedMount("/dev/fuse"));
 }
 
 ScopedMount::~ScopedMount()

@@ -32,6 +32,9 @@ public:
         const std::string& path, const std::string& contents, const std::string& image, std::string& whyNot);
     // `path` mounted over itself, read-only.
     static std::unique_ptr<ScopedMount> readOnlyBind(const std::string& path, std::string& whyNot);
+    // /dev/fuse open to everyone, as on a desktop: a device node of mode
+    // 0666 made at `copy` and bound over it.
+    static std::unique_ptr<ScopedMount> fuseOpenToEveryone(const std::string& copy, std::string& whyNot);
 
     ~ScopedMount();
     ScopedMount(const ScopedMount&) = delete;

@@ -3,6 +3,7 @@
 // passes on, how it mounts and what it leaves behind can be read exactly.
 
 #include "tests/support/child_process.hpp"
+#include "tests/support/scoped_mount.hpp"
 #include "tests/support/temporary_folder.hpp"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,11 @@
 #include <optional>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sched.h>
 #include <sstream>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -63,14 +62,6 @@ case $1 in
 esac
 )script";
 
-std::string mountsText()
-{
-    std::ifstream mounts("/proc/self/mounts");
-    std::stringstream text;
-    text << mounts.rdbuf();
-    return text.str();
-}
-
 bool waitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = 60s)
 {
     auto deadline = std::chrono::steady_clock::now() + limit;
@@ -82,12 +73,9 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::seconds limi
     return true;
 }
 
-std::string fileText(const std::string& path)
+std::string mountsText()
 {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return testing::readFile("/proc/self/mounts");
 }
 
 // The value of the first "key: value" line of `report`.
@@ -181,21 +169,13 @@ protected:
         ::chmod(fifo.c_str(), 0666);
     }
 
-    void TearDown() override
-    {
-        if (fuseCopyMounted)
-            ::umount2("/dev/fuse", MNT_DETACH);
-    }
-
     // As a desktop has it: /dev/fuse open to everyone, here only in this
     // test's mount namespace.
     void openFuseToEveryone()
     {
-        const std::string copy = folder.path("fuse");
-        ASSERT_EQ(::mknod(copy.c_str(), S_IFCHR | 0666, makedev(10, 229)), 0) << std::strerror(errno);
-        ::chmod(copy.c_str(), 0666);
-        ASSERT_EQ(::mount(copy.c_str(), "/dev/fuse", nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
-        fuseCopyMounted = true;
+        std::string whyNot;
+        fuseCopy = testing::ScopedMount::fuseOpenToEveryone(folder.path("fuse"), whyNot);
+        ASSERT_TRUE(fuseCopy) << whyNot;
     }
 
     std::vector<std::string> command(User user, std::vector<std::string> arguments)
@@ -214,8 +194,8 @@ protected:
     std::unique_ptr<StartedRuntime> startWaiting(User user = User::root)
     {
         auto started = std::make_unique<StartedRuntime>(command(user, { report, "wait", fifo }));
-        EXPECT_TRUE(waitUntil([&] { return fileText(report).find("ready\n") != std::string::npos; }))
-            << "the stand-in installer never started; it reported: " << fileText(report);
+        EXPECT_TRUE(waitUntil([&] { return testing::readFile(report).find("ready\n") != std::string::npos; }))
+            << "the stand-in installer never started; it reported: " << testing::readFile(report);
         return started;
     }
 
@@ -231,7 +211,7 @@ protected:
     const std::string runtimeFolder = folder.path("runtime");
     const std::string report = folder.path("report");
     const std::string fifo = folder.path("never-written");
-    bool fuseCopyMounted = false;
+    std::unique_ptr<testing::ScopedMount> fuseCopy;
 };
 
 class ImageRuntimeUserTest : public ImageRuntimeTest, public ::testing::WithParamInterface<User> { };
@@ -243,7 +223,7 @@ TEST_P(ImageRuntimeUserTest, RunsTheInstallerFromTheImageReadOnlyThenUnmounts)
     auto ran = runCommand(command(GetParam(), { report, "exit", "7", "two words" }));
 
     EXPECT_EQ(ran.exitStatus, 7) << ran.errors;
-    const auto said = fileText(report);
+    const auto said = testing::readFile(report);
     const auto program = reported(said, "program");
     EXPECT_TRUE(program.starts_with(runtimeFolder + "/quillmark-image-")) << said;
     EXPECT_TRUE(program.ends_with("/" + installerInImage)) << said;
@@ -268,8 +248,8 @@ TEST_P(ImageRuntimeSignalTest, PassesTheSignalOnAndEndsWithTheInstallersStatus)
     runtime->signal(GetParam());
 
     EXPECT_EQ(runtime->waitForExit(60s), 3);
-    EXPECT_NE(fileText(report).find(std::string("got ") + (sigabbrev_np(GetParam()))), std::string::npos)
-        << fileText(report);
+    EXPECT_NE(testing::readFile(report).find(std::string("got ") + (sigabbrev_np(GetParam()))), std::string::npos)
+        << testing::readFile(report);
     expectNothingLeft();
 }
 
@@ -280,7 +260,7 @@ TEST_F(ImageRuntimeTest, AnInstallerKilledWithSigkillLeavesNothingMounted)
 {
     auto runtime = startWaiting();
     ASSERT_FALSE(HasFailure());
-    const pid_t installer = std::stoi(reported(fileText(report), "process"));
+    const pid_t installer = std::stoi(reported(testing::readFile(report), "process"));
     ASSERT_EQ(::kill(installer, SIGKILL), 0);
 
     EXPECT_EQ(runtime->waitForExit(60s), 128 + SIGKILL);
@@ -293,7 +273,7 @@ TEST_F(ImageRuntimeTest, ARuntimeKilledWithSigkillLeavesNoDeadMount)
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     auto runtime = startWaiting();
     ASSERT_FALSE(HasFailure());
-    const auto said = fileText(report);
+    const auto said = testing::readFile(report);
     const pid_t installer = std::stoi(reported(said, "process"));
     const auto mountFolder = fs::path(reported(said, "program")).parent_path().parent_path().parent_path().parent_path();
     ASSERT_NE(mountsText().find(mountFolder.string() + " "), std::string::npos) << mountsText();
@@ -306,7 +286,7 @@ TEST_F(ImageRuntimeTest, ARuntimeKilledWithSigkillLeavesNoDeadMount)
     struct stat status;
     EXPECT_EQ(::stat(mountFolder.c_str(), &status), 0) << "the folder is a dead mount: " << std::strerror(errno);
     // Without the runtime the installer is asked to quit.
-    EXPECT_TRUE(waitUntil([&] { return fileText(report).find("got TERM") != std::string::npos; })) << fileText(report);
+    EXPECT_TRUE(waitUntil([&] { return testing::readFile(report).find("got TERM") != std::string::npos; })) << testing::readFile(report);
     ::kill(installer, SIGKILL);
     EXPECT_TRUE(waitUntil([&] { return ::waitpid(installer, nullptr, WNOHANG) == installer; }));
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
@@ -346,7 +326,7 @@ TEST_P(ImageRuntimeWithoutFuseTest, SaysHowToMountTheImageByHandAndEndsWithStatu
     EXPECT_NE(ran.errors.find("mount -o loop,ro,offset=" + offset.output + " '" + runnable + "' /mnt"),
         std::string::npos)
         << ran.errors;
-    EXPECT_EQ(fileText(report), "") << "the installer ran without its image mounted";
+    EXPECT_EQ(testing::readFile(report), "") << "the installer ran without its image mounted";
     EXPECT_TRUE(fs::is_empty(runtimeFolder));
 }
 

@@ -198,17 +198,19 @@ static enum image_mount_outcome mount_and_serve(struct image_mount *mount)
     int fd = fuse_session_fd(mount->session);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    if (pipe2(mount->stop, O_CLOEXEC) != 0 || pthread_create(&mount->server, NULL, serve, mount) != 0) {
-        if (mount->stop[0] > 0) {
-            close(mount->stop[0]);
-            close(mount->stop[1]);
-        }
-        fuse_session_unmount(mount->session);
-        fuse_session_destroy(mount->session);
-        mount->session = NULL;
-        return IMAGE_MOUNT_REFUSED;
+    /* Checked by its own result: a caller that closed standard input gets
+     * descriptor 0 for the pipe. */
+    int stop_made = pipe2(mount->stop, O_CLOEXEC) == 0;
+    if (stop_made && pthread_create(&mount->server, NULL, serve, mount) == 0)
+        return IMAGE_MOUNTED;
+    if (stop_made) {
+        close(mount->stop[0]);
+        close(mount->stop[1]);
     }
-    return IMAGE_MOUNTED;
+    fuse_session_unmount(mount->session);
+    fuse_session_destroy(mount->session);
+    mount->session = NULL;
+    return IMAGE_MOUNT_REFUSED;
 }
 
 enum image_mount_outcome image_mount_open(struct image_mount *mount, const char *path, uint64_t offset)
